@@ -1,0 +1,15 @@
+// The seam to the system's 8-bit code page, in which the tools hold every
+// text. Console characters are Unicode code points.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace op {
+
+std::u32string FromCodePage(std::string_view text);
+// A character the code page cannot represent becomes its replacement
+// character ('?').
+std::string ToCodePage(std::u32string_view text);
+
+}  // namespace op

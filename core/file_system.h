@@ -1,0 +1,57 @@
+// The seam to files and directory search. Every operation says whether it
+// worked and, when not, why, in words fit for the user; the layer above
+// decides what the user sees.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace op {
+
+struct DirectoryEntry {
+  std::string name;
+  bool directory = false;
+  bool hidden = false;
+  bool system = false;
+  // Neither a regular file nor a directory: a device, a pipe, a socket.
+  bool special = false;
+};
+
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  // Writes all of `bytes`, or fails.
+  virtual bool Write(std::string_view bytes, std::string& error) = 0;
+  // Ends the file at the current position and closes it.
+  virtual bool Close(std::string& error) = 0;
+};
+
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // Bytes read into `buffer`: 0 at the end of the file, -1 on a failure.
+  virtual std::ptrdiff_t Read(std::span<char> buffer, std::string& error) = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Calls `accept` for the directory entries that match `pattern` (wildcards
+  // and letter case as the platform matches names) until it returns true;
+  // returns whether it did.
+  virtual bool FindEntry(std::string_view pattern,
+                         const std::function<bool(const DirectoryEntry&)>& accept) = 0;
+  // Opens for writing only, creating a missing file; an existing file is
+  // held exclusively and cut to length 0 only once it is open.
+  virtual std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) = 0;
+  // Opens an existing file for reading only; never creates one.
+  virtual std::unique_ptr<InputFile> OpenInput(std::string_view name, std::string& error) = 0;
+};
+
+std::unique_ptr<FileSystem> MakePlatformFileSystem();
+
+}  // namespace op

@@ -1,0 +1,443 @@
+// The console on a POSIX terminal: keys read raw from /dev/tty, cells drawn
+// with VT sequences on whichever standard stream is a terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "../console_device.h"
+#include "../key_decoder.h"
+#include "../utf8.h"
+#include "vt_text.h"
+
+namespace op {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr char kRestore[] = "\x1b[0m\x1b[?25h";
+constexpr std::size_t kFlushAt = 64 * 1024;
+// A terminal answers a cursor query at once; one that does not answer
+// within this time never will.
+constexpr int kReplyWaitMs = 300;
+// The bytes of one key's sequence arrive together; a gap this long means
+// the sequence ended (a lone ESC is the Escape key).
+constexpr int kSequenceWaitMs = 50;
+
+// One terminal per process. The signal handlers read it, so it lives here
+// rather than in the device object.
+struct TerminalState {
+  int outFd = -1;  // -1: no terminal to draw on, output is dropped
+  int ttyFd = -1;  // -1: no keyboard
+  termios saved{};
+  volatile sig_atomic_t rawOn = 0;
+  bool open = false;
+  bool inputClosed = true;  // until Open finds a keyboard
+  Position cursor;
+  bool cursorShown = false;  // the terminal's cursor stands at `cursor`
+  GridSize size;
+  bool sizeKnown = false;
+  bool cursorVisible = true;
+  int sgr = -1;  // the colour pair in effect; -1 when unknown
+  std::string output;
+  std::string input;
+  struct sigaction oldInt {}, oldQuit{}, oldTerm{}, oldHup{}, oldWinch{};
+};
+
+TerminalState g;
+volatile sig_atomic_t gResized = 1;
+
+int ChooseOutputFd() {
+  if (isatty(STDOUT_FILENO)) return STDOUT_FILENO;
+  if (isatty(STDERR_FILENO)) return STDERR_FILENO;
+  return -1;
+}
+
+// ---- raw mode ------------------------------------------------------------
+
+bool EnterRawMode() {
+  termios raw = g.saved;
+  // INLCR and IGNCR too: either would turn Enter into something else.
+  raw.c_iflag &= ~(BRKINT | ICRNL | INPCK | ISTRIP | IXON | INLCR | IGNCR);
+  raw.c_oflag &= ~OPOST;
+  raw.c_cflag |= CS8;
+  raw.c_lflag &= ~(ECHO | ICANON | IEXTEN | ISIG);  // Ctrl+C arrives as 3
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  g.rawOn = 1;
+  // TCSANOW, not TCSAFLUSH: keys typed ahead are kept.
+  if (tcsetattr(g.ttyFd, TCSANOW, &raw) != 0) {
+    g.rawOn = 0;
+    return false;
+  }
+  return true;
+}
+
+void LeaveRawMode() {
+  if (!g.rawOn) return;
+  tcsetattr(g.ttyFd, TCSANOW, &g.saved);
+  g.rawOn = 0;
+}
+
+// ---- signals -------------------------------------------------------------
+
+// SIGTERM and SIGHUP: give the terminal back, then die of the signal as if
+// we had never caught it. Async-signal-safe calls only.
+void OnEndSignal(int number) {
+  const int savedErrno = errno;
+  if (g.outFd >= 0 && write(g.outFd, kRestore, sizeof kRestore - 1) < 0) {
+    // Nothing to be done: the terminal may be gone.
+  }
+  if (g.rawOn) tcsetattr(g.ttyFd, TCSANOW, &g.saved);
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(number, &fallback, nullptr);
+  raise(number);  // delivered as soon as the handler returns
+  errno = savedErrno;
+}
+
+void OnResize(int) { gResized = 1; }
+
+void InstallSignals() {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGINT, &action, &g.oldInt);
+  sigaction(SIGQUIT, &action, &g.oldQuit);
+
+  action.sa_handler = OnEndSignal;
+  sigaddset(&action.sa_mask, SIGTERM);
+  sigaddset(&action.sa_mask, SIGHUP);
+  sigaction(SIGTERM, nullptr, &g.oldTerm);
+  sigaction(SIGHUP, nullptr, &g.oldHup);
+  // A signal the caller chose to ignore (nohup) stays ignored.
+  if (g.oldTerm.sa_handler != SIG_IGN) sigaction(SIGTERM, &action, nullptr);
+  if (g.oldHup.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
+
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = OnResize;
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGWINCH, &action, &g.oldWinch);
+}
+
+void RestoreSignals() {
+  sigaction(SIGINT, &g.oldInt, nullptr);
+  sigaction(SIGQUIT, &g.oldQuit, nullptr);
+  sigaction(SIGTERM, &g.oldTerm, nullptr);
+  sigaction(SIGHUP, &g.oldHup, nullptr);
+  sigaction(SIGWINCH, &g.oldWinch, nullptr);
+}
+
+// ---- output --------------------------------------------------------------
+
+void WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written > 0) {
+      data += written;
+      size -= static_cast<std::size_t>(written);
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd ready{fd, POLLOUT, 0};
+      if (poll(&ready, 1, 1000) == 0) return;  // stuck: drop the rest
+    } else {
+      return;  // the terminal is gone; what is left is dropped
+    }
+  }
+}
+
+void Flush() {
+  if (g.outFd >= 0 && !g.output.empty()) {
+    WriteAll(g.outFd, g.output.data(), g.output.size());
+  }
+  g.output.clear();
+}
+
+void FlushIfLarge() {
+  if (g.output.size() > kFlushAt) Flush();
+}
+
+GridSize ReadSize() {
+  GridSize size;  // 80x24 unless the terminal says otherwise
+  winsize ws{};
+  const int fd = g.outFd >= 0 ? g.outFd : g.ttyFd;
+  if (fd >= 0 && ioctl(fd, TIOCGWINSZ, &ws) == 0) {
+    if (ws.ws_col > 0) size.width = ws.ws_col;
+    if (ws.ws_row > 0) size.height = ws.ws_row;
+  }
+  return size;
+}
+
+// Cached: TextConsole asks for every character it places.
+GridSize CurrentSize() {
+  if (!g.sizeKnown || gResized) {
+    gResized = 0;  // cleared first, so a resize during the read is not lost
+    g.size = ReadSize();
+    g.sizeKnown = true;
+  }
+  return g.size;
+}
+
+Position Clamp(Position at, GridSize size) {
+  return {std::clamp(at.row, 1, size.height),
+          std::clamp(at.column, 1, size.width)};
+}
+
+void SetSgr(ColourPair colours) {
+  if (g.sgr == colours) return;
+  vt::AppendSgr(g.output, colours);
+  g.sgr = colours;
+}
+
+// A line feed on the bottom row scrolls the whole screen, and the row that
+// leaves the top goes into the terminal's scrollback. OPOST is off, so
+// "\n" is a pure line feed.
+void ScrollScreen() {
+  vt::AppendCursorMove(g.output, {CurrentSize().height, 1});
+  g.output += '\n';
+  g.cursorShown = false;
+}
+
+// Shows the cursor where TextConsole put it, then sends everything.
+void Present() {
+  if (!g.cursorShown) {
+    g.cursor = Clamp(g.cursor, CurrentSize());
+    vt::AppendCursorMove(g.output, g.cursor);
+    g.cursorShown = true;
+  }
+  Flush();
+}
+
+// ---- input ---------------------------------------------------------------
+
+// Waits up to `timeoutMs` (-1: for ever) for bytes from the keyboard and
+// adds them to the input. False when none came in time or the keyboard has
+// gone away for good (then inputClosed is set).
+bool ReadInput(int timeoutMs) {
+  if (g.ttyFd < 0 || g.inputClosed) return false;
+  const Clock::time_point deadline = Clock::now() + milliseconds(timeoutMs);
+  for (;;) {
+    int wait = -1;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::duration_cast<milliseconds>(
+          deadline - Clock::now());
+      wait = static_cast<int>(std::max<milliseconds::rep>(left.count(), 0));
+    }
+    pollfd ready{g.ttyFd, POLLIN, 0};
+    const int count = poll(&ready, 1, wait);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (count == 0) return false;
+    if (count < 0 || (ready.revents & POLLNVAL)) break;
+    char chunk[4096];
+    const ssize_t got = read(g.ttyFd, chunk, sizeof chunk);
+    if (got > 0) {
+      g.input.append(chunk, static_cast<std::size_t>(got));
+      return true;
+    }
+    if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+      continue;
+    }
+    break;  // end of file, or EIO after a hangup
+  }
+  g.inputClosed = true;
+  return false;
+}
+
+int ReadNumber(const std::string& text, std::size_t& i) {
+  int value = 0;
+  const std::size_t start = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    value = std::min(value * 10 + (text[i] - '0'), 100000);
+    ++i;
+  }
+  return i > start ? value : -1;
+}
+
+// Takes the answer ESC [ row ; col R out of the input, leaving any keys
+// typed around it in place.
+bool TakeCursorReport(Position& at) {
+  for (std::size_t start = g.input.find("\x1b["); start != std::string::npos;
+       start = g.input.find("\x1b[", start + 1)) {
+    std::size_t i = start + 2;
+    const int row = ReadNumber(g.input, i);
+    if (row < 0 || i >= g.input.size() || g.input[i] != ';') continue;
+    ++i;
+    const int column = ReadNumber(g.input, i);
+    if (column < 0 || i >= g.input.size() || g.input[i] != 'R') continue;
+    g.input.erase(start, i + 1 - start);
+    at = {row, column};
+    return true;
+  }
+  return false;
+}
+
+// Asks the terminal where its cursor is, waiting a bounded time: a
+// terminal that never answers must not hang the program.
+bool QueryCursor(Position& at) {
+  if (g.outFd < 0 || g.ttyFd < 0) return false;
+  g.output += "\x1b[6n";
+  Flush();
+  const Clock::time_point deadline = Clock::now() + milliseconds(kReplyWaitMs);
+  for (;;) {
+    if (TakeCursorReport(at)) return true;
+    const auto left =
+        std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    if (!ReadInput(static_cast<int>(left.count())) && g.inputClosed) {
+      return false;
+    }
+  }
+}
+
+// ---- open and close ------------------------------------------------------
+
+void CloseTerminal() {
+  if (!g.open) return;
+  // The shell's prompt appears where the program's text left off.
+  g.cursorShown = false;
+  Present();
+  g.output += kRestore;
+  Flush();
+  g.sgr = -1;
+  g.cursorVisible = true;
+  LeaveRawMode();
+  RestoreSignals();
+  if (g.ttyFd >= 0) close(g.ttyFd);
+  g.ttyFd = -1;
+  g.inputClosed = true;
+  g.open = false;
+}
+
+void OpenTerminal() {
+  if (g.open) return;
+  g.outFd = ChooseOutputFd();
+  g.ttyFd = open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (g.ttyFd >= 0 && tcgetattr(g.ttyFd, &g.saved) != 0) {
+    close(g.ttyFd);
+    g.ttyFd = -1;
+  }
+  g.inputClosed = g.ttyFd < 0;
+  g.input.clear();
+  g.output.clear();
+  g.sizeKnown = false;
+  g.open = true;
+  InstallSignals();
+  if (g.ttyFd >= 0) EnterRawMode();
+  static const bool atExitHooked = std::atexit(CloseTerminal) == 0;
+  (void)atExitHooked;
+
+  g.output += kRestore;
+  g.sgr = -1;
+  g.cursorVisible = true;
+  Position start;
+  if (QueryCursor(start)) {
+    g.cursor = Clamp(start, CurrentSize());
+  } else {
+    // Where the cursor is is unknown: a fresh bottom row is the one place
+    // that surely overwrites nothing.
+    ScrollScreen();
+    g.cursor = {CurrentSize().height, 1};
+  }
+  g.cursorShown = false;
+  Present();
+}
+
+// ---- the device ----------------------------------------------------------
+
+class TerminalDevice : public ConsoleDevice {
+ public:
+  TerminalDevice() { g.outFd = ChooseOutputFd(); }
+  ~TerminalDevice() override { CloseTerminal(); }
+
+  void Open() override { OpenTerminal(); }
+  void Close() override { CloseTerminal(); }
+
+  GridSize Size() override { return CurrentSize(); }
+
+  Position Cursor() override { return Clamp(g.cursor, CurrentSize()); }
+
+  void SetCursor(Position at) override {
+    g.cursor = Clamp(at, CurrentSize());
+    vt::AppendCursorMove(g.output, g.cursor);
+    g.cursorShown = true;
+    FlushIfLarge();
+  }
+
+  void PutCells(Position at, std::span<const Cell> cells) override {
+    const GridSize size = CurrentSize();
+    if (at.row < 1 || at.row > size.height || at.column > size.width) return;
+    if (at.column < 1) {
+      const auto hidden = static_cast<std::size_t>(1 - at.column);
+      if (hidden >= cells.size()) return;
+      cells = cells.subspan(hidden);
+      at.column = 1;
+    }
+    const auto room = static_cast<std::size_t>(size.width - at.column + 1);
+    cells = cells.first(std::min(cells.size(), room));
+    if (cells.empty()) return;
+    vt::AppendCursorMove(g.output, at);
+    for (const Cell& cell : cells) {
+      SetSgr(cell.colours);
+      AppendUtf8(g.output, vt::Glyph(cell.character));
+    }
+    g.cursorShown = false;
+    FlushIfLarge();
+  }
+
+  void ScrollUp(ColourPair blank) override {
+    ScrollScreen();
+    SetSgr(blank);
+    g.output += "\x1b[2K";  // the new bottom row, blank in `blank`
+    FlushIfLarge();
+  }
+
+  void SetTextColours(ColourPair colours) override { SetSgr(colours); }
+
+  bool CursorVisible() override { return g.cursorVisible; }
+
+  void SetCursorVisible(bool visible) override {
+    g.cursorVisible = visible;
+    g.output += visible ? "\x1b[?25h" : "\x1b[?25l";
+  }
+
+  KeyEvent NextKey() override {
+    Present();
+    for (;;) {
+      if (!g.input.empty()) {
+        DecodedKey key = DecodeKey(g.input, false);
+        if (key.consumed == 0) {
+          if (ReadInput(kSequenceWaitMs)) continue;
+          key = DecodeKey(g.input, true);
+        }
+        g.input.erase(0, std::max<std::size_t>(key.consumed, 1));
+        return key.event;
+      }
+      if (g.inputClosed) return {KeyEvent::Kind::Closed};
+      ReadInput(-1);
+    }
+  }
+
+  void Beep() override {
+    g.output += '\a';  // the bell itself: the one control byte we send
+    Present();
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ConsoleDevice> MakePlatformConsole() {
+  return std::make_unique<TerminalDevice>();
+}
+
+}  // namespace op

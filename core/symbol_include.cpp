@@ -1,0 +1,134 @@
+#include "symbol_include.h"
+
+namespace op {
+namespace {
+
+constexpr std::string_view kDataLinePrefix = "        de   b'";
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::size_t kFileChunk = 64 * 1024;
+constexpr int kKeepColour = -1;
+
+}  // namespace
+
+bool OrdinaryFileExists(FileSystem& files, std::string_view name) {
+  return files.FindEntry(name, [](const DirectoryEntry& entry) {
+    if (entry.name == "." || entry.name == "..") return false;
+    return !entry.directory && !entry.hidden && !entry.system && !entry.special;
+  });
+}
+
+void AnnounceOverwrite(TextConsole& console, FileSystem& files) {
+  if (!OrdinaryFileExists(files, kOutputFileName)) return;
+  console.Write("    Overwriting old ");
+  console.Write(kOutputFileName);
+  console.LineEnd();
+  console.LineEnd();
+}
+
+std::string AskComment(TextConsole& console) {
+  console.Write("Callsign used, or other comments for .INC file  ");
+  std::string comment = console.ReadLine();
+  console.LineEnd();
+  console.LineEnd();
+  return comment;
+}
+
+void SymbolIncludeWriter::Begin(std::string_view comment) {
+  std::string error;
+  file_ = files_.OpenOutput(kOutputFileName, error);
+  if (!file_) Fail(error);
+  ToFile(";");
+  ToFile(comment);
+  ToFile(kLineEnd);
+  ToFile(kLineEnd);
+  if (layout_ == EchoLayout::RowsOf32) {
+    console_.SetColour(7, kKeepColour);
+    console_.LineEnd();
+  } else {
+    console_.SetColour(3, kKeepColour);
+  }
+}
+
+void SymbolIncludeWriter::Echo(char c) { console_.Write(std::string_view(&c, 1)); }
+
+void SymbolIncludeWriter::Feed(char c) {
+  if (c != '0' && c != '1') return;
+  const bool groupStart = count_ % 8 == 0;
+  if (groupStart) {
+    if (layout_ == EchoLayout::GroupPerLine) console_.LineEnd();
+    console_.Write("     ");
+  }
+  Echo(c);
+  if (layout_ == EchoLayout::RowsOf32 && count_ % 32 == 31) console_.LineEnd();
+  if (groupStart) {
+    if (count_ != 0) {
+      ToFile("'");
+      ToFile(kLineEnd);
+    }
+    ToFile(kDataLinePrefix);
+  }
+  ToFile(std::string_view(&c, 1));
+  ++count_;
+}
+
+void SymbolIncludeWriter::NoteInputFailure(std::string message) {
+  if (failure_.empty()) failure_ = std::move(message);
+}
+
+bool SymbolIncludeWriter::Finish() {
+  for (auto padded = count_ % 8; padded > 0 && padded < 8; ++padded) {
+    Echo('0');
+    ToFile("0");
+  }
+  ToFile("'");
+  ToFile(kLineEnd);
+  FlushFile();
+  if (file_) {
+    std::string error;
+    if (!file_->Close(error)) Fail(error);
+    file_.reset();
+  }
+  console_.SetColour(7, kKeepColour);
+  console_.LineEnd();
+  console_.LineEnd();
+  if (failure_.empty()) {
+    console_.Write(kOutputFileName);
+    console_.Write(" Written");
+  } else {
+    console_.Write(failure_);
+  }
+  console_.LineEnd();
+  console_.WriteNumber(count_);
+  console_.Write("Bits");
+  console_.LineEnd();
+  return failure_.empty();
+}
+
+// File bytes are gathered and written in large pieces; the bytes that reach
+// the file are exactly those of one write per piece.
+void SymbolIncludeWriter::ToFile(std::string_view bytes) {
+  if (!file_) return;
+  pending_.append(bytes);
+  if (pending_.size() >= kFileChunk) FlushFile();
+}
+
+// After the first failed write nothing more is written: a later piece
+// landing behind a lost one would make a file that looks whole but is not.
+void SymbolIncludeWriter::FlushFile() {
+  if (!file_ || pending_.empty()) return;
+  std::string error;
+  if (!file_->Write(pending_, error)) {
+    Fail(error);
+    std::string ignored;
+    file_->Close(ignored);
+    file_.reset();
+  }
+  pending_.clear();
+}
+
+void SymbolIncludeWriter::Fail(std::string_view reason) {
+  if (!failure_.empty()) return;
+  failure_ = std::string(kOutputFileName) + " NOT written: " + std::string(reason);
+}
+
+}  // namespace op

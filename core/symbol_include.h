@@ -1,0 +1,64 @@
+// The symbol include file OpSymbs.inc: the steps both tools take before the
+// conversion, and the writer that turns a bit stream into data lines while
+// echoing the bits on the console.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "file_system.h"
+#include "text_console.h"
+
+namespace op {
+
+inline constexpr std::string_view kOutputFileName = "OpSymbs.inc";
+
+enum class EchoLayout {
+  RowsOf32,      // opclip: 32 bits a row in groups of eight, colour 7
+  GroupPerLine,  // opfile: one group of eight a row, colour 3
+};
+
+// True when the directory the name points into holds an ordinary file that
+// matches it; directories, hidden, system and special entries do not count.
+bool OrdinaryFileExists(FileSystem& files, std::string_view name);
+// Tells the user that an older OpSymbs.inc will be replaced.
+void AnnounceOverwrite(TextConsole& console, FileSystem& files);
+// Asks for the comment line of the include file and returns it.
+std::string AskComment(TextConsole& console);
+
+class SymbolIncludeWriter {
+ public:
+  SymbolIncludeWriter(TextConsole& console, FileSystem& files, EchoLayout layout)
+      : console_(console), files_(files), layout_(layout) {}
+
+  // Opens OpSymbs.inc and writes the comment line and the empty line.
+  void Begin(std::string_view comment);
+  // Offers one character of the bit stream; only '0' and '1' count.
+  void Feed(char c);
+  // The bits fed are not the whole input: the summary reports `message`
+  // instead of success.
+  void NoteInputFailure(std::string message);
+  // Pads the last group, closes the file and writes the summary. True when
+  // the whole file reached the disk.
+  bool Finish();
+
+  std::int64_t BitCount() const { return count_; }
+
+ private:
+  void Echo(char c);
+  void ToFile(std::string_view bytes);
+  void FlushFile();
+  void Fail(std::string_view reason);
+
+  TextConsole& console_;
+  FileSystem& files_;
+  EchoLayout layout_;
+  std::unique_ptr<OutputFile> file_;
+  std::string pending_;   // file bytes not yet written
+  std::string failure_;   // the first failure, as the summary shows it
+  std::int64_t count_ = 0;
+};
+
+}  // namespace op

@@ -1,0 +1,167 @@
+#include "text_console.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "code_page.h"
+
+namespace op {
+
+void TextConsole::Open() {
+  device_.Open();
+  foreground_ = 7;
+  background_ = 0;
+  pendingScroll_ = false;
+}
+
+void TextConsole::Close() { device_.Close(); }
+
+void TextConsole::SetColour(int foreground, int background) {
+  if (foreground >= 0 && foreground <= 15) foreground_ = foreground;
+  if (background >= 0 && background <= 15) background_ = background;
+  device_.SetTextColours(Colours());
+}
+
+TextConsole::Frame TextConsole::Look() {
+  Frame frame{device_.Size(), device_.Cursor()};
+  frame.size.width = std::max(frame.size.width, 1);
+  frame.size.height = std::max(frame.size.height, 1);
+  frame.cursor.row = std::clamp(frame.cursor.row, 1, frame.size.height);
+  frame.cursor.column = std::clamp(frame.cursor.column, 1, frame.size.width);
+  // A pending scroll belongs to the bottom row; if the grid grew since, the
+  // filled row is no longer at the bottom and the cursor simply moves on.
+  if (pendingScroll_ && frame.cursor.row != frame.size.height) {
+    pendingScroll_ = false;
+    frame.cursor = {frame.cursor.row + 1, 1};
+  }
+  return frame;
+}
+
+void TextConsole::ScrollOnce() { device_.ScrollUp(Colours()); }
+
+// Places characters at the cursor, one cell each, in runs of one row so the
+// device is called once per row rather than once per character. A character
+// landing in the last cell of the bottom row does not scroll at once: the
+// cursor waits at the start of that row until the next character arrives.
+void TextConsole::Place(Frame& frame, std::u32string_view characters) {
+  std::vector<Cell> run;
+  while (!characters.empty()) {
+    if (pendingScroll_) {
+      pendingScroll_ = false;
+      ScrollOnce();
+    }
+    const auto room = static_cast<std::size_t>(frame.size.width - frame.cursor.column + 1);
+    const std::size_t count = std::min(room, characters.size());
+    run.clear();
+    for (std::size_t i = 0; i < count; ++i) run.push_back({characters[i], Colours()});
+    device_.PutCells(frame.cursor, run);
+    characters.remove_prefix(count);
+    if (count < room) {
+      frame.cursor.column += static_cast<int>(count);
+    } else if (frame.cursor.row < frame.size.height) {
+      frame.cursor = {frame.cursor.row + 1, 1};
+    } else {
+      frame.cursor.column = 1;
+      pendingScroll_ = true;
+    }
+  }
+  device_.SetCursor(frame.cursor);
+}
+
+void TextConsole::Write(std::string_view text) {
+  if (text.empty()) return;
+  Frame frame = Look();
+  Place(frame, FromCodePage(text));
+}
+
+void TextConsole::LineEnd() {
+  Frame frame = Look();
+  if (frame.cursor.row < frame.size.height) {
+    frame.cursor = {frame.cursor.row + 1, 1};
+  } else {
+    ScrollOnce();
+    if (pendingScroll_) {
+      pendingScroll_ = false;
+      ScrollOnce();
+    }
+    frame.cursor = {frame.size.height, 1};
+  }
+  device_.SetCursor(frame.cursor);
+}
+
+void TextConsole::WriteNumber(std::int64_t number) {
+  std::string form(1, number < 0 ? '-' : ' ');
+  // Digits of the magnitude, built without negating (the lowest value has
+  // no positive counterpart).
+  std::string digits;
+  do {
+    const int digit = static_cast<int>(number % 10);
+    digits.push_back(static_cast<char>('0' + (digit < 0 ? -digit : digit)));
+    number /= 10;
+  } while (number != 0);
+  form.append(digits.rbegin(), digits.rend());
+  form.push_back(' ');
+  Write(form);
+}
+
+// Backspace: one cell back, a blank there, the cursor on it. Back from
+// column 1 is the last column of the row above; while a scroll is pending
+// the character just typed sits in the last cell of the bottom row.
+void TextConsole::EraseBack(Frame& frame) {
+  if (pendingScroll_) {
+    pendingScroll_ = false;
+    frame.cursor = {frame.size.height, frame.size.width};
+  } else if (frame.cursor.column > 1) {
+    --frame.cursor.column;
+  } else if (frame.cursor.row > 1) {
+    frame.cursor = {frame.cursor.row - 1, frame.size.width};
+  } else {
+    return;  // the cell scrolled off the top; nothing left to erase
+  }
+  const Cell blank{U' ', Colours()};
+  device_.PutCells(frame.cursor, std::span<const Cell>(&blank, 1));
+  device_.SetCursor(frame.cursor);
+}
+
+std::string TextConsole::ReadLine() {
+  const bool wasHidden = !device_.CursorVisible();
+  if (wasHidden) device_.SetCursorVisible(true);
+  std::u32string line;
+  for (;;) {
+    const KeyEvent key = device_.NextKey();
+    if (key.kind != KeyEvent::Kind::Character && key.kind != KeyEvent::Kind::Closed) continue;
+    if (key.altLetter) continue;
+    const char32_t c = key.character;
+    // Without a keyboard the line ends as if Enter had been pressed, so a
+    // run with no terminal never waits for ever.
+    if (c == 13 || key.kind == KeyEvent::Kind::Closed) {
+      LineEnd();
+      break;
+    }
+    if (c == 8) {
+      if (!line.empty()) {
+        line.pop_back();
+        Frame frame = Look();
+        EraseBack(frame);
+      }
+      continue;
+    }
+    if (c < 32 || line.size() >= kMaxLineLength) continue;
+    line.push_back(c);
+    Frame frame = Look();
+    Place(frame, std::u32string_view(&c, 1));
+  }
+  if (wasHidden) device_.SetCursorVisible(false);
+  return ToCodePage(line);
+}
+
+void TextConsole::WaitKey() {
+  for (;;) {
+    const KeyEvent::Kind kind = device_.NextKey().kind;
+    if (kind != KeyEvent::Kind::Other) return;
+  }
+}
+
+void TextConsole::Beep() { device_.Beep(); }
+
+}  // namespace op

@@ -1,0 +1,57 @@
+// TextConsole: coloured text placed cell by cell at the cursor, a small line
+// editor for questions, and a wait for one key press. Control characters in
+// a text show as cells instead of being obeyed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "console_device.h"
+
+namespace op {
+
+inline constexpr std::size_t kMaxLineLength = 10000;
+
+class TextConsole {
+ public:
+  explicit TextConsole(ConsoleDevice& device) : device_(device) {}
+
+  void Open();
+  void Close();
+
+  // A value outside 0..15 keeps the current colour.
+  void SetColour(int foreground, int background);
+  // An 8-bit text in the code page; an empty text does nothing at all.
+  void Write(std::string_view text);
+  void LineEnd();
+  // Minus sign or space, the digits, one space: " 48 ", "-5 ".
+  void WriteNumber(std::int64_t number);
+  // The typed line in the code page, without the Enter.
+  std::string ReadLine();
+  void WaitKey();
+  void Beep();
+
+  int Foreground() const { return foreground_; }
+
+ private:
+  struct Frame {
+    GridSize size;
+    Position cursor;
+  };
+  // Reads the grid's size and the cursor afresh, clamped to the grid.
+  Frame Look();
+  void Place(Frame& frame, std::u32string_view characters);
+  void ScrollOnce();
+  void EraseBack(Frame& frame);
+  ColourPair Colours() const {
+    return static_cast<ColourPair>(foreground_ + 16 * background_);
+  }
+
+  ConsoleDevice& device_;
+  int foreground_ = 7;
+  int background_ = 0;
+  bool pendingScroll_ = false;
+};
+
+}  // namespace op

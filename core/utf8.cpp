@@ -1,0 +1,54 @@
+#include "utf8.h"
+
+namespace op {
+
+void AppendUtf8(std::string& out, char32_t code) {
+  if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+    code = kReplacementCharacter;
+  }
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+Utf8Step DecodeUtf8(std::string_view bytes) {
+  if (bytes.empty()) return {0, 0};
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length;
+  char32_t code;
+  char32_t minimum;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F, minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F, minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07, minimum = 0x10000;
+  } else {
+    return {kReplacementCharacter, 1};
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if (i >= bytes.size()) return {0, 0};
+    const auto next = static_cast<unsigned char>(bytes[i]);
+    if ((next & 0xC0) != 0x80) return {kReplacementCharacter, 1};
+    code = (code << 6) | (next & 0x3F);
+  }
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+    return {kReplacementCharacter, 1};
+  }
+  return {code, length};
+}
+
+}  // namespace op

@@ -1,0 +1,16 @@
+// BitFileSession: opfile's whole dialogue, from the overwrite notice to the
+// final key press.
+#pragma once
+
+#include <string_view>
+
+#include "file_system.h"
+#include "text_console.h"
+
+namespace op {
+
+// Returns the exit status: 0, or 1 when the input could not be read or
+// OpSymbs.inc could not be written.
+int BitFileSession(TextConsole& console, FileSystem& files, std::string_view commandTail);
+
+}  // namespace op

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include "bit_file_reader.h"
+#include "bit_file_session.h"
+#include "command_line.h"
+#include "fake_console.h"
+#include "scratch_dir.h"
+
+namespace op {
+namespace {
+
+using testing::FakeConsole;
+using testing::ScratchDir;
+
+// The platform's files, with input files that can be made to fail or to
+// deliver their bytes in small, uneven pieces.
+class FaultyFiles final : public FileSystem {
+ public:
+  std::string openFailure;     // OpenInput fails with this, when set
+  std::size_t failAfter = 0;   // a read fails once this many bytes came, when set
+  std::size_t piece = 3;       // at most this many bytes per read
+  int reads = 0;
+
+  bool FindEntry(std::string_view pattern,
+                 const std::function<bool(const DirectoryEntry&)>& accept) override {
+    return real_->FindEntry(pattern, accept);
+  }
+  std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
+    return real_->OpenOutput(name, error);
+  }
+  std::unique_ptr<InputFile> OpenInput(std::string_view name, std::string& error) override {
+    if (!openFailure.empty()) {
+      error = openFailure;
+      return nullptr;
+    }
+    auto file = real_->OpenInput(name, error);
+    return file ? std::make_unique<Pieces>(*this, std::move(file)) : nullptr;
+  }
+
+ private:
+  struct Pieces final : InputFile {
+    Pieces(FaultyFiles& owner, std::unique_ptr<InputFile> file) : owner(owner), file(std::move(file)) {}
+    std::ptrdiff_t Read(std::span<char> buffer, std::string& error) override {
+      ++owner.reads;
+      if (owner.failAfter != 0 && delivered >= owner.failAfter) {
+        error = "Input/output error";
+        return -1;
+      }
+      const auto got = file->Read(buffer.first(std::min(buffer.size(), owner.piece)), error);
+      if (got > 0) delivered += static_cast<std::size_t>(got);
+      return got;
+    }
+    FaultyFiles& owner;
+    std::unique_ptr<InputFile> file;
+    std::size_t delivered = 0;
+  };
+  std::unique_ptr<FileSystem> real_ = MakePlatformFileSystem();
+};
+
+TEST(CommandLine, TailAndInputName) {
+  EXPECT_EQ(TailOfCommandLine(u"opfile"), u"");
+  EXPECT_EQ(TailOfCommandLine(u"opfile   bits.txt  more "), u"bits.txt  more ");
+  EXPECT_EQ(TailOfCommandLine(u"\"C:\\my tools\\opfile.exe\" \"a b.txt\""), u"\"a b.txt\"");
+  EXPECT_EQ(TailOfCommandLine(u"\"unclosed name"), u"");
+  EXPECT_EQ(TailOfCommandLine(u"opfile\tx"), u"\tx");  // only spaces are skipped
+
+  char program[] = "opfile", first[] = "my", second[] = "bits.txt";
+  char* argv[] = {program, first, second};
+  EXPECT_EQ(CommandTail(3, argv), "my bits.txt");
+  EXPECT_EQ(CommandTail(1, argv), "");
+  EXPECT_EQ(ChooseInputName(""), "OpBits.txt");
+  EXPECT_EQ(ChooseInputName("bits.txt"), "bits.txt");  // case-sensitive names stay as typed
+}
+
+TEST(CommandLine, CapitalsTable) {
+  EXPECT_EQ(RaiseToCapitals("bits-09.txt", false), "BITS-09.TXT");
+  const std::string accented = "\x84\x94\x81\x82\xA4\x86\x87\xE9";
+  EXPECT_EQ(RaiseToCapitals(accented, true), "\x8E\x99\x9A\x90\xA5\x8F\x80\xE9");
+  EXPECT_EQ(RaiseToCapitals(accented, false), accented);  // other code pages: left alone
+}
+
+TEST(BitFileReader, DeliversEveryByteOnceInOrderThenTheEndByte) {
+  ScratchDir dir;
+  std::string all;
+  for (int i = 0; i < 256 * 300; ++i) all.push_back(static_cast<char>(i * 7));
+  ScratchDir::Put("in.bin", all);
+  FaultyFiles files;
+  files.piece = 1000;
+  BitFileReader reader(files);
+  ASSERT_TRUE(reader.OpenInput("in.bin"));
+  std::string got;
+  while (!reader.AtEnd()) got.push_back(static_cast<char>(reader.ReadByte()));
+  EXPECT_EQ(got, all + '\0');  // the read that finds the end gives the byte 0
+  EXPECT_EQ(files.reads, 78);  // 77 pieces and the one that found the end
+  EXPECT_TRUE(reader.Failure().empty());
+
+  EXPECT_FALSE(reader.OpenInput("in*.bin"));
+  EXPECT_TRUE(reader.AtEnd());
+  EXPECT_EQ(reader.Failure(), "the name holds a wildcard");
+  EXPECT_FALSE(reader.OpenInput("missing.bin"));
+  EXPECT_EQ(reader.Failure(), "No such file or directory");
+}
+
+struct Session {
+  FakeConsole screen{80, 24};
+  TextConsole console{screen};
+  int status = -1;
+
+  Session(FileSystem& files, std::string_view tail, std::u32string keys) {
+    console.Open();
+    screen.Type(keys);
+    status = BitFileSession(console, files, tail);
+  }
+  std::vector<std::string> Rows() {
+    std::vector<std::string> rows;
+    for (int row = 1; row < screen.Cursor().row; ++row) rows.push_back(screen.Text(row));
+    return rows;
+  }
+};
+
+TEST(BitFileSession, FullRun) {
+  ScratchDir dir;
+  ScratchDir::Put("OpBits.txt", "1011001110\r\n");
+  ScratchDir::Put("OpSymbs.inc", "old");
+  FaultyFiles files;
+  Session run(files, "", U"DL1ABC\rx");
+  EXPECT_EQ(run.status, 0);
+  const std::vector<std::string> expected = {
+      "    Overwriting old OpSymbs.inc",
+      "",
+      "Callsign used, or other comments for .INC file  DL1ABC",
+      "",
+      "",
+      "",
+      "     10110011",
+      "     10000000",
+      "",
+      "OpSymbs.inc Written",
+      " 10 Bits",
+  };
+  EXPECT_EQ(run.Rows(), expected);
+  EXPECT_EQ(run.screen.At(7, 6).colours, 3);
+  EXPECT_EQ(run.screen.At(11, 2).colours, 7);
+  EXPECT_EQ(run.screen.keysTaken, 8);  // the comment, Enter and the final key
+  EXPECT_EQ(run.screen.beeps, 0);
+  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"),
+            ";DL1ABC\r\n\r\n        de   b'10110011'\r\n        de   b'10000000'\r\n");
+}
+
+TEST(BitFileSession, MissingInputStopsBeforeAnyQuestion) {
+  ScratchDir dir;
+  ScratchDir::Put("OpSymbs.inc", "old");
+  std::filesystem::create_directory("OpBits.txt");
+  FaultyFiles files;
+  Session run(files, "", U"x\r");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.Rows(), (std::vector<std::string>{"    Overwriting old OpSymbs.inc", "", "No File"}));
+  EXPECT_EQ(run.screen.beeps, 1);
+  EXPECT_EQ(run.screen.keysTaken, 0);
+  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");
+}
+
+TEST(BitFileSession, InputThatCannotBeOpenedLeavesTheOldFileAlone) {
+  ScratchDir dir;
+  ScratchDir::Put("bits.txt", "0101");
+  ScratchDir::Put("OpSymbs.inc", "old");
+  FaultyFiles files;
+  files.openFailure = "Permission denied";  // e.g. taken away after the existence test
+  Session run(files, "bits.txt", U"C\rx");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.Rows().back(), "bits.txt cannot be opened: Permission denied");
+  EXPECT_EQ(run.screen.beeps, 1);
+  EXPECT_EQ(run.screen.keysTaken, 3);
+  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");
+}
+
+TEST(BitFileSession, ReadFailureMidwayIsReportedNotWritten) {
+  ScratchDir dir;
+  ScratchDir::Put("OpBits.txt", std::string(100, '1'));
+  FaultyFiles files;
+  files.failAfter = 30;
+  Session run(files, "", U"\rx");
+  EXPECT_EQ(run.status, 1);
+  const auto rows = run.Rows();
+  EXPECT_EQ(rows[rows.size() - 2],
+            "OpSymbs.inc incomplete: reading OpBits.txt failed: Input/output error");
+  EXPECT_EQ(rows.back(), " 30 Bits");
+  EXPECT_EQ(run.screen.beeps, 1);
+}
+
+}  // namespace
+}  // namespace op
