@@ -1,0 +1,27 @@
+// ClipboardSession: opclip's whole dialogue, from the banner to the final
+// key press.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "file_system.h"
+#include "text_console.h"
+
+namespace op {
+
+// True when the text holds a character of code 50 or more: anything but
+// control characters, space, punctuation up to '/', and the digits 0 and 1.
+bool HasForeignCharacter(std::string_view text);
+
+// The first field of a typed answer: leading spaces skipped; a field in
+// double quotes runs to the closing quote (or the end); otherwise it runs
+// to the first comma, with trailing spaces removed.
+std::string FirstField(std::string_view line);
+
+// Returns the exit status: 0, or 1 when OpSymbs.inc could not be written.
+int ClipboardSession(TextConsole& console, FileSystem& files,
+                     const std::function<std::string()>& readClipboard);
+
+}  // namespace op

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "clipboard_session.h"
+#include "fake_console.h"
+#include "posix/helper_process.h"
+#include "scratch_dir.h"
+
+namespace op {
+namespace {
+
+using testing::FakeConsole;
+using testing::ScratchDir;
+using namespace std::chrono_literals;
+
+TEST(FirstField, ContinuingAndAbortingAnswers) {
+  for (const char* answer : {"n", "N", "  n  ", "n, and more", "\"n\"", " \"N\" rest", "n,"}) {
+    std::string field = FirstField(answer);
+    EXPECT_TRUE(field == "n" || field == "N") << answer;
+  }
+  EXPECT_EQ(FirstField(""), "");
+  EXPECT_EQ(FirstField("   "), "");
+  EXPECT_EQ(FirstField("no"), "no");
+  EXPECT_EQ(FirstField("nn"), "nn");
+  EXPECT_EQ(FirstField("\""), "");             // a lone quote
+  EXPECT_EQ(FirstField("\"a, b"), "a, b");     // unclosed quotes run to the end
+  EXPECT_EQ(FirstField("x y , z"), "x y");
+  EXPECT_EQ(FirstField(" ,n"), "");
+}
+
+TEST(HasForeignCharacter, BoundaryIsFifty) {
+  EXPECT_FALSE(HasForeignCharacter(""));
+  EXPECT_FALSE(HasForeignCharacter("01\r\n\t ,-./!1"));
+  EXPECT_FALSE(HasForeignCharacter(std::string("\x01\x31", 2)));  // 1 and 49
+  EXPECT_TRUE(HasForeignCharacter("0102"));                          // 50
+  EXPECT_TRUE(HasForeignCharacter("01\x7f"));                        // 127
+  EXPECT_TRUE(HasForeignCharacter("01\x80"));                        // 128
+  EXPECT_TRUE(HasForeignCharacter("01\xff"));                        // 255
+}
+
+struct ClipRun {
+  FakeConsole screen{80, 40};
+  TextConsole console{screen};
+  int status = -1;
+  ClipRun(std::string clipboard, std::u32string keys) {
+    console.Open();
+    screen.Type(keys);
+    auto files = MakePlatformFileSystem();
+    status = ClipboardSession(console, *files, [&] { return clipboard; });
+  }
+  std::vector<std::string> Rows() {
+    std::vector<std::string> rows;
+    for (int row = 1; row < screen.Cursor().row; ++row) rows.push_back(screen.Text(row));
+    return rows;
+  }
+};
+
+TEST(ClipboardSession, PlainBitsGoStraightToTheComment) {
+  ScratchDir dir;
+  ClipRun run(std::string(33, '1') + "\r\n", U"K1ABC\rx");
+  EXPECT_EQ(run.status, 0);
+  const std::string group = "     11111111";
+  const std::vector<std::string> expected = {
+      "Generate OPERA Data include file from clipboard",
+      "Clipboard Data",
+      std::string(33, '1') + "\r\n",  // CR and LF shown as cells
+      "Callsign used, or other comments for .INC file  K1ABC",
+      "",
+      "",
+      "",
+      group + group + group + group,
+      "     10000000",
+      "",
+      "OpSymbs.inc Written",
+      " 33 Bits",
+  };
+  EXPECT_EQ(run.Rows(), expected);
+  EXPECT_EQ(run.screen.At(1, 1).colours, 14);
+  EXPECT_EQ(run.screen.At(2, 1).colours, 13);
+  EXPECT_EQ(run.screen.At(3, 1).colours, 13);
+  EXPECT_EQ(run.screen.At(8, 6).colours, 7);
+  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc").substr(0, 10), ";K1ABC\r\n\r\n");
+}
+
+TEST(ClipboardSession, ForeignCharactersAskWhetherToAbort) {
+  ScratchDir dir;
+  ScratchDir::Put("OpSymbs.inc", "old");
+  for (const std::u32string answer : {U"\r", U"y\r", U"no\r", U"x\r"}) {
+    ClipRun run("10 2", answer + U"C\rx");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.screen.beeps, 1);
+    EXPECT_EQ(run.Rows().back(), "Abort   Y/n" + std::string(answer.begin(), answer.end() - 1));
+    EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");
+  }
+  ClipRun go("1a0", U" \"n\"\rC\rx");
+  EXPECT_EQ(go.status, 0);
+  EXPECT_EQ(go.Rows()[3], "Characters other than '1' and '0' stored in clipboard data");
+  EXPECT_EQ(go.Rows()[5], "    Overwriting old OpSymbs.inc");
+  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), ";C\r\n\r\n        de   b'10000000'\r\n");
+}
+
+TEST(ClipboardSession, EmptyClipboardWritesTheLoneQuote) {
+  ScratchDir dir;
+  ClipRun run("", U"\rx");
+  EXPECT_EQ(run.Rows()[2], "");
+  EXPECT_EQ(run.Rows().back(), " 0 Bits");
+  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), ";\r\n\r\n'\r\n");
+}
+
+TEST(HelperProcess, OutputFailureMissingAndHang) {
+  auto ok = RunHelper({"sh", "-c", "printf '1\\r\\n0'; echo oops >&2"}, 2000ms);
+  EXPECT_EQ(ok.outcome, HelperResult::Outcome::Succeeded);
+  EXPECT_EQ(ok.output, "1\r\n0");
+  auto failed = RunHelper({"sh", "-c", "printf 101; exit 1"}, 2000ms);
+  EXPECT_EQ(failed.outcome, HelperResult::Outcome::Failed);
+  EXPECT_EQ(failed.output, "");
+  EXPECT_EQ(RunHelper({"no-such-clipboard-helper"}, 2000ms).outcome, HelperResult::Outcome::Missing);
+  const auto start = std::chrono::steady_clock::now();
+  auto hung = RunHelper({"sh", "-c", "printf 1; exec sleep 30"}, 300ms);
+  EXPECT_EQ(hung.outcome, HelperResult::Outcome::TimedOut);
+  EXPECT_EQ(hung.output, "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(RunHelper({"sh", "-c", "head -c 5000 /dev/zero"}, 2000ms, 4096).outcome,
+            HelperResult::Outcome::Failed);
+}
+
+}  // namespace
+}  // namespace op
