@@ -50,7 +50,7 @@ struct TerminalState {
   int sgr = -1;  // the colour pair in effect; -1 when unknown
   std::string output;
   std::string input;
-  struct sigaction oldInt {}, oldQuit{}, oldTerm{}, oldHup{}, oldWinch{};
+  struct sigaction oldInt {}, oldQuit{}, oldTstp{}, oldTerm{}, oldHup{}, oldWinch{};
 };
 
 TerminalState g;
@@ -114,6 +114,8 @@ void InstallSignals() {
   action.sa_handler = SIG_IGN;
   sigaction(SIGINT, &action, &g.oldInt);
   sigaction(SIGQUIT, &action, &g.oldQuit);
+  // A stop sent from outside would leave the terminal raw under the shell.
+  sigaction(SIGTSTP, &action, &g.oldTstp);
 
   action.sa_handler = OnEndSignal;
   sigaddset(&action.sa_mask, SIGTERM);
@@ -133,6 +135,7 @@ void InstallSignals() {
 void RestoreSignals() {
   sigaction(SIGINT, &g.oldInt, nullptr);
   sigaction(SIGQUIT, &g.oldQuit, nullptr);
+  sigaction(SIGTSTP, &g.oldTstp, nullptr);
   sigaction(SIGTERM, &g.oldTerm, nullptr);
   sigaction(SIGHUP, &g.oldHup, nullptr);
   sigaction(SIGWINCH, &g.oldWinch, nullptr);

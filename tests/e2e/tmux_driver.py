@@ -1,0 +1,226 @@
+"""Drive a console program inside a private tmux server and read its screen.
+
+Shared by the end-to-end tests of the console tools.  Every pane lives in its
+own tmux server (``tmux -L <unique name> -f /dev/null``), so tests never see
+each other's windows or the user's own tmux configuration.
+"""
+
+import os
+import re
+import shlex
+import subprocess
+import time
+import uuid
+from dataclasses import dataclass
+from typing import Callable, List, Optional, Sequence
+
+DEFAULT_TIMEOUT = 10.0
+POLL_INTERVAL = 0.05
+
+# Files the launch script leaves in the working directory.
+STATUS_FILE = "status"          # exit status as the shell reports it (128+N for signal N)
+PID_FILE = "pid"                # process id of the program under test
+STTY_BEFORE = "stty.before"     # `stty -g` of the pane's terminal before the run
+STTY_AFTER = "stty.after"       # ... and after it
+
+
+@dataclass(frozen=True)
+class Cell:
+    char: str
+    fg: Optional[int]  # SGR foreground code (30-37, 90-97), ("256", n), ("rgb", r, g, b) or None = default
+    bg: Optional[int]  # SGR background code (40-47, 100-107), ... or None = default
+
+
+_ESCAPE = re.compile(
+    r"\x1b\[(?P<csi>[0-9;:?]*)(?P<final>[@-~])"    # CSI ... final byte
+    r"|\x1b\][^\x07\x1b]*(?:\x07|\x1b\\)"          # OSC ... BEL / ST
+    r"|\x1b[()][0-9A-Za-z]"                        # charset designation
+    r"|\x1b[=>78]"                                 # keypad modes, save/restore cursor
+)
+
+
+def _palette(index: int, base: int, bright_base: int):
+    """A 256-colour index, folded onto the 16 basic SGR codes where it is one."""
+    if 0 <= index < 8:
+        return base + index
+    if 8 <= index < 16:
+        return bright_base + index - 8
+    return ("256", index)
+
+
+def _apply_sgr(params: str, fg, bg):
+    codes = [int(p) if p else 0 for p in re.split(r"[;:]", params)] if params else [0]
+    i = 0
+    while i < len(codes):
+        code = codes[i]
+        if code == 0:
+            fg = bg = None
+        elif 30 <= code <= 37 or 90 <= code <= 97:
+            fg = code
+        elif code == 39:
+            fg = None
+        elif 40 <= code <= 47 or 100 <= code <= 107:
+            bg = code
+        elif code == 49:
+            bg = None
+        elif code in (38, 48) and i + 1 < len(codes):
+            if codes[i + 1] == 5 and i + 2 < len(codes):
+                colour = _palette(codes[i + 2], code - 8, code + 52)
+                i += 2
+            elif codes[i + 1] == 2 and i + 4 < len(codes):
+                colour = ("rgb",) + tuple(codes[i + 2:i + 5])
+                i += 4
+            else:
+                colour = None
+            if code == 38:
+                fg = colour
+            else:
+                bg = colour
+        # Other codes (bold, underline, reverse, ...) do not change colours.
+        i += 1
+    return fg, bg
+
+
+def parse_screen(captured: str) -> List[List[Cell]]:
+    """Turn `capture-pane -p -e` output into rows of coloured cells.
+
+    tmux only emits an SGR sequence where the attributes change, and it carries
+    the state over row ends, so the state is tracked through the whole capture.
+    """
+    rows: List[List[Cell]] = []
+    fg = bg = None
+    for line in captured.split("\n"):
+        row: List[Cell] = []
+        pos = 0
+        for match in _ESCAPE.finditer(line):
+            row.extend(Cell(ch, fg, bg) for ch in line[pos:match.start()])
+            if match.group("final") == "m":
+                fg, bg = _apply_sgr(match.group("csi"), fg, bg)
+            pos = match.end()
+        row.extend(Cell(ch, fg, bg) for ch in line[pos:])
+        rows.append(row)
+    if rows and not rows[-1]:
+        rows.pop()  # capture output ends with a newline
+    return rows
+
+
+def row_text(row: Sequence[Cell]) -> str:
+    return "".join(cell.char for cell in row).rstrip()
+
+
+def visible_colours(row: Sequence[Cell]):
+    """The set of (fg, bg) pairs of the row's non-blank cells."""
+    return {(cell.fg, cell.bg) for cell in row if not cell.char.isspace()}
+
+
+class DeadlineError(AssertionError):
+    pass
+
+
+class TmuxPane:
+    """One pane in a private tmux server."""
+
+    def __init__(self, width: int = 80, height: int = 24):
+        self.width = width
+        self.height = height
+        self.server = "e2e-%d-%s" % (os.getpid(), uuid.uuid4().hex[:10])
+        self.started = False
+        self.env = dict(os.environ)
+        self.env.setdefault("TERM", "xterm-256color")
+        self.env.pop("TMUX", None)  # never talk to an enclosing tmux
+
+    # -- tmux plumbing ----------------------------------------------------
+    def tmux(self, *args: str, check: bool = True) -> str:
+        result = subprocess.run(
+            ["tmux", "-L", self.server, "-f", "/dev/null", *args],
+            env=self.env, capture_output=True, text=True, timeout=DEFAULT_TIMEOUT)
+        if check and result.returncode != 0:
+            raise RuntimeError("tmux %s failed (%d): %s"
+                               % (" ".join(args), result.returncode, result.stderr.strip()))
+        return result.stdout
+
+    def start(self, shell_command: str, cwd: str) -> None:
+        self.tmux("new-session", "-d", "-x", str(self.width), "-y", str(self.height),
+                  "-c", cwd, shell_command)
+        self.started = True
+
+    def close(self) -> None:
+        if self.started:
+            self.tmux("kill-server", check=False)
+            self.started = False
+
+    # -- reading the screen ----------------------------------------------
+    def capture_raw(self) -> str:
+        return self.tmux("capture-pane", "-p", "-e")
+
+    def cells(self) -> List[List[Cell]]:
+        rows = parse_screen(self.capture_raw())
+        rows.extend([] for _ in range(self.height - len(rows)))
+        return rows
+
+    def lines(self) -> List[str]:
+        return [row_text(row) for row in self.cells()]
+
+    def dump(self) -> str:
+        lines = self.lines()
+        while lines and not lines[-1]:
+            lines.pop()
+        return "\n".join("%2d|%s" % (i, line) for i, line in enumerate(lines))
+
+    def bell_rung(self) -> bool:
+        """True once the program has rung the bell (the session is detached,
+        so tmux keeps the window's bell flag set)."""
+        return self.tmux("display-message", "-p", "#{window_bell_flag}").strip() == "1"
+
+    def wait_until(self, predicate: Callable[[List[str]], bool], what: str,
+                   timeout: float = DEFAULT_TIMEOUT) -> List[List[Cell]]:
+        """Poll the pane until predicate(lines) holds; return the cells then."""
+        deadline = time.monotonic() + timeout
+        while True:
+            cells = self.cells()
+            if predicate([row_text(row) for row in cells]):
+                return cells
+            if time.monotonic() > deadline:
+                raise DeadlineError("timed out after %.0f s waiting for %s; pane:\n%s"
+                                    % (timeout, what, self.dump()))
+            time.sleep(POLL_INTERVAL)
+
+    def wait_for_text(self, text: str, timeout: float = DEFAULT_TIMEOUT) -> List[List[Cell]]:
+        return self.wait_until(lambda lines: any(text in line for line in lines),
+                               repr(text), timeout)
+
+    def wait_for_file(self, path: str, timeout: float = DEFAULT_TIMEOUT) -> str:
+        """Wait until a file the launch script writes exists; return its content."""
+        deadline = time.monotonic() + timeout
+        while not os.path.exists(path):
+            if time.monotonic() > deadline:
+                raise DeadlineError("timed out after %.0f s waiting for %s; pane:\n%s"
+                                    % (timeout, path, self.dump()))
+            time.sleep(POLL_INTERVAL)
+        with open(path) as f:
+            return f.read()
+
+    # -- typing ------------------------------------------------------------
+    def send_text(self, text: str) -> None:
+        self.tmux("send-keys", "-l", text)
+
+    def send_keys(self, *keys: str) -> None:
+        self.tmux("send-keys", *keys)
+
+
+def launch_script(workdir: str, argv: Sequence[str], redirects: str = "") -> str:
+    """A shell command that runs argv in workdir and records its outcome.
+
+    The screen is cleared first so the program starts at the top left.  The
+    program's pid goes to PID_FILE (an inner shell execs it); `stty -g` is kept
+    before and after; the exit status is written last, atomically, so once
+    STATUS_FILE exists the other files are complete.  The pane then stays open.
+    """
+    program = " ".join(shlex.quote(a) for a in argv)
+    inner = "echo $$ > %s; exec %s %s" % (PID_FILE, program, redirects)
+    script = (
+        "cd %s || exit 1; printf '\\033[H\\033[2J'; stty -g > %s; "
+        "sh -c %s; echo $? > %s.tmp; stty -g > %s; mv %s.tmp %s; sleep 600"
+        % (shlex.quote(workdir), STTY_BEFORE, shlex.quote(inner),
+           STATUS_FILE, STTY_AFTER, STATUS_FILE, STATUS_FILE))
+    return "sh -c %s" % shlex.quote(script)
