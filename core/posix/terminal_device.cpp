@@ -43,7 +43,11 @@ struct TerminalState {
   bool open = false;
   bool inputClosed = true;  // until Open finds a keyboard
   Position cursor;
-  bool cursorShown = false;  // the terminal's cursor stands at `cursor`
+  // Where the terminal's own cursor stands, so a move is sent only when the
+  // next cell is not where the last one left it; unknown after a scroll, a
+  // resize or a write into the last column.
+  Position terminalAt;
+  bool terminalAtKnown = false;
   GridSize size;
   bool sizeKnown = false;
   bool cursorVisible = true;
@@ -187,6 +191,7 @@ GridSize CurrentSize() {
   if (!g.sizeKnown || gResized) {
     gResized = 0;  // cleared first, so a resize during the read is not lost
     g.size = ReadSize();
+    g.terminalAtKnown = false;
     g.sizeKnown = true;
   }
   return g.size;
@@ -203,22 +208,26 @@ void SetSgr(ColourPair colours) {
   g.sgr = colours;
 }
 
+void MoveTerminalCursor(Position at) {
+  if (g.terminalAtKnown && g.terminalAt == at) return;
+  vt::AppendCursorMove(g.output, at);
+  g.terminalAt = at;
+  g.terminalAtKnown = true;
+}
+
 // A line feed on the bottom row scrolls the whole screen, and the row that
 // leaves the top goes into the terminal's scrollback. OPOST is off, so
 // "\n" is a pure line feed.
 void ScrollScreen() {
   vt::AppendCursorMove(g.output, {CurrentSize().height, 1});
   g.output += '\n';
-  g.cursorShown = false;
+  g.terminalAtKnown = false;
 }
 
 // Shows the cursor where TextConsole put it, then sends everything.
 void Present() {
-  if (!g.cursorShown) {
-    g.cursor = Clamp(g.cursor, CurrentSize());
-    vt::AppendCursorMove(g.output, g.cursor);
-    g.cursorShown = true;
-  }
+  g.cursor = Clamp(g.cursor, CurrentSize());
+  MoveTerminalCursor(g.cursor);
   Flush();
 }
 
@@ -308,7 +317,6 @@ bool QueryCursor(Position& at) {
 void CloseTerminal() {
   if (!g.open) return;
   // The shell's prompt appears where the program's text left off.
-  g.cursorShown = false;
   Present();
   g.output += kRestore;
   Flush();
@@ -352,7 +360,7 @@ void OpenTerminal() {
     ScrollScreen();
     g.cursor = {CurrentSize().height, 1};
   }
-  g.cursorShown = false;
+  g.terminalAtKnown = false;
   Present();
 }
 
@@ -371,10 +379,9 @@ class TerminalDevice : public ConsoleDevice {
   Position Cursor() override { return Clamp(g.cursor, CurrentSize()); }
 
   void SetCursor(Position at) override {
+    // Only recorded: the terminal's cursor is moved there before the next
+    // key wait, so a run of characters costs no cursor moves in between.
     g.cursor = Clamp(at, CurrentSize());
-    vt::AppendCursorMove(g.output, g.cursor);
-    g.cursorShown = true;
-    FlushIfLarge();
   }
 
   void PutCells(Position at, std::span<const Cell> cells) override {
@@ -389,12 +396,15 @@ class TerminalDevice : public ConsoleDevice {
     const auto room = static_cast<std::size_t>(size.width - at.column + 1);
     cells = cells.first(std::min(cells.size(), room));
     if (cells.empty()) return;
-    vt::AppendCursorMove(g.output, at);
+    MoveTerminalCursor(at);
     for (const Cell& cell : cells) {
       SetSgr(cell.colours);
       AppendUtf8(g.output, vt::Glyph(cell.character));
     }
-    g.cursorShown = false;
+    g.terminalAt.column += static_cast<int>(cells.size());
+    // After the last column the terminal waits to wrap; where the next
+    // character lands then depends on the terminal, so move explicitly.
+    if (g.terminalAt.column > size.width) g.terminalAtKnown = false;
     FlushIfLarge();
   }
 
