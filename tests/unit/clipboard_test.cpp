@@ -2,7 +2,9 @@
 
 #include "clipboard_session.h"
 #include "fake_console.h"
+#ifndef _WIN32
 #include "posix/helper_process.h"
+#endif
 #include "scratch_dir.h"
 
 namespace op {
@@ -106,6 +108,7 @@ TEST(ClipboardSession, EmptyClipboardWritesTheLoneQuote) {
   EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), ";\r\n\r\n'\r\n");
 }
 
+#ifndef _WIN32
 TEST(HelperProcess, OutputFailureMissingAndHang) {
   auto ok = RunHelper({"sh", "-c", "printf '1\\r\\n0'; echo oops >&2"}, 2000ms);
   EXPECT_EQ(ok.outcome, HelperResult::Outcome::Succeeded);
@@ -122,6 +125,7 @@ TEST(HelperProcess, OutputFailureMissingAndHang) {
   EXPECT_EQ(RunHelper({"sh", "-c", "head -c 5000 /dev/zero"}, 2000ms, 4096).outcome,
             HelperResult::Outcome::Failed);
 }
+#endif
 
 }  // namespace
 }  // namespace op

@@ -2,12 +2,10 @@
 // of a test, since the tools work in the current directory.
 #pragma once
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace op::testing {
@@ -15,14 +13,17 @@ namespace op::testing {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "optest-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("optest-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(path_);
   }
   ~ScratchDir() {
     std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(path_);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
   }
   static void Put(const std::string& name, const std::string& bytes) {
     std::ofstream(name, std::ios::binary) << bytes;

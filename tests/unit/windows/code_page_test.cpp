@@ -1,0 +1,61 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "code_page.h"
+#include "windows/utf16.h"
+
+namespace op {
+namespace {
+
+bool SingleByteCodePage() {
+  CPINFO info{};
+  return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+}
+
+TEST(WindowsCodePage, Utf16AndCodePoints) {
+  using windows::CodePointsFromUtf16;
+  using windows::Utf16FromCodePoints;
+  EXPECT_EQ(CodePointsFromUtf16(L"a\u00E4\u20AC\xD83D\xDE00z"), U"a\u00E4\u20AC\U0001F600z");
+  EXPECT_EQ(CodePointsFromUtf16(L"\xDBFF\xDFFF"), U"\U0010FFFF");
+  // Halves without their partner, in every position.
+  EXPECT_EQ(CodePointsFromUtf16(L"\xD83D"), U"\uFFFD");
+  EXPECT_EQ(CodePointsFromUtf16(L"\xDE00\xD83D"), U"\uFFFD\uFFFD");
+  EXPECT_EQ(CodePointsFromUtf16(L"\xD83Dx\xD83D\xD83D\xDE00"), U"\uFFFDx\uFFFD\U0001F600");
+
+  EXPECT_EQ(Utf16FromCodePoints(U"a\U0001F600\U00010000\U0010FFFF"),
+            L"a\xD83D\xDE00\xD800\xDC00\xDBFF\xDFFF");
+  EXPECT_EQ(Utf16FromCodePoints(std::u32string(1, char32_t{0x110000})), L"\uFFFD");
+  for (char32_t code = 0; code < 0x110000; code += 0x111) {
+    if (code >= 0xD800 && code <= 0xDFFF) continue;
+    const std::u32string one(1, code);
+    EXPECT_EQ(CodePointsFromUtf16(Utf16FromCodePoints(one)), one) << static_cast<unsigned>(code);
+  }
+}
+
+TEST(WindowsCodePage, EveryByteOfASingleByteCodePageGoesThereAndBack) {
+  if (!SingleByteCodePage()) GTEST_SKIP() << "the code page " << GetACP() << " has lead bytes";
+  for (int byte = 1; byte < 256; ++byte) {
+    const std::string one(1, static_cast<char>(byte));
+    const std::u32string code = FromCodePage(one);
+    ASSERT_EQ(code.size(), 1u) << byte;
+    EXPECT_EQ(ToCodePage(code), one) << byte;
+  }
+}
+
+TEST(WindowsCodePage, ACharacterPastTheBasicPlaneIsOneReplacement) {
+  if (GetACP() == CP_UTF8) GTEST_SKIP() << "UTF-8 holds every character";
+  EXPECT_EQ(ToCodePage(U"a\U0001F600b\U0010FFFFc"), "a?b?c");
+  EXPECT_EQ(ToCodePage(U"\u4E2D"), "?");
+  EXPECT_EQ(ToCodePage(U""), "");
+  EXPECT_EQ(FromCodePage(""), U"");
+}
+
+TEST(WindowsCodePage, WesternCodePage) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the code page is " << GetACP();
+  EXPECT_EQ(FromCodePage("a\x80\xE4\x81"), U"a\u20AC\u00E4\u0081");
+  EXPECT_EQ(ToCodePage(U"a\u20AC\u00E4\u0081\u4E2D"), "a\x80\xE4\x81?");
+}
+
+}  // namespace
+}  // namespace op

@@ -1,0 +1,262 @@
+#include <windows.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "file_system.h"
+#include "windows/child_tests.h"
+
+namespace op {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::UnderWine;
+
+// A fresh folder in the temporary folder, the current directory while the
+// test lasts.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    for (unsigned attempt = GetTickCount();; ++attempt) {
+      path_ = std::wstring(temp) + L"optest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(attempt);
+      if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+    }
+    wchar_t previous[MAX_PATH + 1];
+    GetCurrentDirectoryW(MAX_PATH + 1, previous);
+    previous_ = previous;
+    SetCurrentDirectoryW(path_.c_str());
+  }
+  ~ScratchFolder() {
+    SetCurrentDirectoryW(previous_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  static void Put(const std::wstring& name, const std::string& bytes, DWORD attributes = 0) {
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    if (attributes != 0) SetFileAttributesW(name.c_str(), attributes);
+  }
+
+ private:
+  std::wstring path_;
+  std::wstring previous_;
+};
+
+// The system's words, as Windows and as Wine put them.
+std::string AccessDenied() { return UnderWine() ? "Access denied" : "Access is denied"; }
+std::string NotFound() {
+  return UnderWine() ? "File not found" : "The system cannot find the file specified";
+}
+std::string InUse() {
+  return UnderWine() ? "Sharing violation"
+                     : "The process cannot access the file because it is being used by another "
+                       "process";
+}
+
+bool Exists(const wchar_t* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadAll(InputFile& file, std::size_t piece) {
+  std::string all;
+  std::string error;
+  for (;;) {
+    std::string buffer(piece, '\0');
+    const auto got = file.Read(buffer, error);
+    EXPECT_GE(got, 0) << error;
+    if (got <= 0) return all;
+    all.append(buffer, 0, static_cast<std::size_t>(got));
+  }
+}
+
+TEST(WindowsFiles, FindEntryReportsWhatTheSystemMatches) {
+  ScratchFolder folder;
+  ScratchFolder::Put(L"bits.txt", "1");
+  ScratchFolder::Put(L"Hidden.txt", "1", FILE_ATTRIBUTE_HIDDEN);
+  ScratchFolder::Put(L"System.txt", "1", FILE_ATTRIBUTE_SYSTEM);
+  CreateDirectoryW(L"folder.txt", nullptr);
+  ScratchFolder::Put(L"folder.txt\\inner.txt", "1");
+  auto files = MakePlatformFileSystem();
+
+  std::map<std::string, DirectoryEntry> seen;
+  EXPECT_FALSE(files->FindEntry("*", [&](const DirectoryEntry& entry) {
+    seen[entry.name] = entry;
+    return false;
+  }));
+  for (const char* name : {"bits.txt", "Hidden.txt", "System.txt", "folder.txt"}) {
+    EXPECT_EQ(seen.count(name), 1u) << name;
+  }
+  EXPECT_FALSE(seen["bits.txt"].directory || seen["bits.txt"].hidden || seen["bits.txt"].system);
+  EXPECT_TRUE(seen["Hidden.txt"].hidden);
+  EXPECT_FALSE(seen["Hidden.txt"].system);
+  EXPECT_TRUE(seen["System.txt"].system);
+  EXPECT_FALSE(seen["System.txt"].hidden);
+  EXPECT_TRUE(seen["folder.txt"].directory);
+  for (const auto& [name, entry] : seen) EXPECT_FALSE(entry.special) << name;
+
+  // Letter case does not matter; the entry carries the name as stored.
+  std::string found;
+  EXPECT_TRUE(files->FindEntry("BITS.TXT", [&](const DirectoryEntry& entry) {
+    found = entry.name;
+    return true;
+  }));
+  EXPECT_EQ(found, "bits.txt");
+  EXPECT_TRUE(files->FindEntry("b?ts.*", [](const DirectoryEntry&) { return true; }));
+
+  int calls = 0;
+  EXPECT_FALSE(files->FindEntry("nothing*", [&](const DirectoryEntry&) { return ++calls, true; }));
+  EXPECT_FALSE(files->FindEntry("", [&](const DirectoryEntry&) { return ++calls, true; }));
+  EXPECT_EQ(calls, 0);
+  // The search stops at the first entry accepted.
+  EXPECT_TRUE(files->FindEntry("*", [&](const DirectoryEntry&) { return ++calls == 2; }));
+  EXPECT_EQ(calls, 2);
+}
+
+TEST(WindowsFiles, AFolderOrDriveAloneIsSearchedAsEverythingInIt) {
+  ScratchFolder folder;
+  CreateDirectoryW(L"folder", nullptr);
+  ScratchFolder::Put(L"folder\\inner.txt", "1");
+  ScratchFolder::Put(L"here.txt", "1");
+  auto files = MakePlatformFileSystem();
+  auto named = [](const char* name) {
+    return [name](const DirectoryEntry& entry) { return entry.name == name; };
+  };
+  EXPECT_TRUE(files->FindEntry("folder\\", named("inner.txt")));
+  EXPECT_TRUE(files->FindEntry("folder/", named("inner.txt")));
+  EXPECT_FALSE(files->FindEntry("folder\\", named("here.txt")));
+  // A drive alone stands for its current directory, which is this one.
+  wchar_t current[MAX_PATH + 1];
+  GetCurrentDirectoryW(MAX_PATH + 1, current);
+  const std::string drive{static_cast<char>(current[0]), ':'};
+  EXPECT_TRUE(files->FindEntry(drive, named("here.txt")));
+}
+
+TEST(WindowsFiles, NamesAreInTheCodePage) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the code page is " << GetACP();
+  ScratchFolder folder;
+  ScratchFolder::Put(L"b\u00E4ts.txt", "10");
+  auto files = MakePlatformFileSystem();
+  std::string found;
+  EXPECT_TRUE(files->FindEntry("*.txt", [&](const DirectoryEntry& entry) {
+    found = entry.name;
+    return true;
+  }));
+  EXPECT_EQ(found, "b\xE4ts.txt");
+  std::string error;
+  auto input = files->OpenInput("B\xC4TS.TXT", error);
+  ASSERT_TRUE(input) << error;
+  EXPECT_EQ(ReadAll(*input, 16), "10");
+  input.reset();
+  auto output = files->OpenOutput("\xFC.inc", error);
+  ASSERT_TRUE(output) << error;
+  EXPECT_TRUE(output->Close(error)) << error;
+  EXPECT_TRUE(Exists(L"\u00FC.inc"));
+}
+
+TEST(WindowsFiles, OutputReplacesTheWholeFile) {
+  ScratchFolder folder;
+  auto files = MakePlatformFileSystem();
+  std::string error;
+  auto created = files->OpenOutput("OpSymbs.inc", error);
+  ASSERT_TRUE(created) << error;
+  EXPECT_TRUE(created->Write(";\r\n", error)) << error;
+  EXPECT_TRUE(created->Write("", error)) << error;
+  EXPECT_TRUE(created->Write(std::string(100000, 'x'), error)) << error;
+  EXPECT_TRUE(created->Close(error)) << error;
+  EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), ";\r\n" + std::string(100000, 'x'));
+
+  auto replaced = files->OpenOutput("opsymbs.INC", error);
+  ASSERT_TRUE(replaced) << error;
+  EXPECT_TRUE(replaced->Write("new", error)) << error;
+  EXPECT_TRUE(replaced->Close(error)) << error;
+  EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), "new");
+}
+
+TEST(WindowsFiles, AFileHeldElsewhereIsLeftWhole) {
+  ScratchFolder folder;
+  ScratchFolder::Put(L"OpSymbs.inc", "old");
+  auto files = MakePlatformFileSystem();
+  std::string error;
+  {
+    // Another program has it open, sharing it with no one.
+    const HANDLE held = CreateFileW(L"OpSymbs.inc", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(files->OpenOutput("OpSymbs.inc", error));
+    EXPECT_EQ(error, InUse());
+    CloseHandle(held);
+  }
+  EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), "old");
+
+  // While we write it, no one else opens it, not even for reading.
+  auto output = files->OpenOutput("OpSymbs.inc", error);
+  ASSERT_TRUE(output) << error;
+  const HANDLE reader = CreateFileW(L"OpSymbs.inc", GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+  if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+  error.clear();
+  EXPECT_FALSE(files->OpenInput("OpSymbs.inc", error));
+  EXPECT_EQ(error, InUse());
+  EXPECT_FALSE(files->OpenOutput("OpSymbs.inc", error));
+  EXPECT_TRUE(output->Close(error)) << error;
+}
+
+// The old file is opened as it is and then cut, not created anew: a
+// hidden one is written over too, and stays hidden.
+TEST(WindowsFiles, AHiddenOldFileIsWrittenOver) {
+  ScratchFolder folder;
+  ScratchFolder::Put(L"OpSymbs.inc", "old and longer", FILE_ATTRIBUTE_HIDDEN);
+  auto files = MakePlatformFileSystem();
+  std::string error;
+  auto output = files->OpenOutput("OpSymbs.inc", error);
+  ASSERT_TRUE(output) << error;
+  EXPECT_TRUE(output->Write("new", error)) << error;
+  EXPECT_TRUE(output->Close(error)) << error;
+  EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), "new");
+  EXPECT_NE(GetFileAttributesW(L"OpSymbs.inc") & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+TEST(WindowsFiles, OutputOntoAFolderFailsWithTheSystemsReason) {
+  ScratchFolder folder;
+  CreateDirectoryW(L"OpSymbs.inc", nullptr);
+  auto files = MakePlatformFileSystem();
+  std::string error;
+  EXPECT_FALSE(files->OpenOutput("OpSymbs.inc", error));
+  EXPECT_EQ(error, AccessDenied());
+  EXPECT_FALSE(files->OpenInput("OpSymbs.inc", error));
+  EXPECT_EQ(error, AccessDenied());
+}
+
+TEST(WindowsFiles, InputReadsInPiecesAndNeverCreates) {
+  ScratchFolder folder;
+  std::string bytes;
+  for (int i = 0; i < 70000; ++i) bytes.push_back(static_cast<char>(i * 7));
+  ScratchFolder::Put(L"OpBits.txt", bytes);
+  auto files = MakePlatformFileSystem();
+  std::string error;
+  auto input = files->OpenInput("OpBits.txt", error);
+  ASSERT_TRUE(input) << error;
+  EXPECT_EQ(ReadAll(*input, 4096), bytes);
+  // Held while open: OpSymbs.inc could not be written over the input.
+  EXPECT_FALSE(files->OpenOutput("OpBits.txt", error));
+  EXPECT_EQ(error, InUse());
+  input.reset();
+  EXPECT_EQ(ReadWholeFile(L"OpBits.txt"), bytes);
+
+  EXPECT_FALSE(files->OpenInput("missing.txt", error));
+  EXPECT_EQ(error, NotFound());
+  EXPECT_FALSE(Exists(L"missing.txt"));
+}
+
+}  // namespace
+}  // namespace op
