@@ -161,6 +161,12 @@ class TmuxPane:
     def lines(self) -> List[str]:
         return [row_text(row) for row in self.cells()]
 
+    def written_lines(self) -> List[str]:
+        """The rows with the trailing spaces the program wrote kept (tmux
+        remembers how far each row was written; cleared cells are not shown)."""
+        return ["".join(cell.char for cell in row)
+                for row in parse_screen(self.tmux("capture-pane", "-p", "-e", "-N"))]
+
     def dump(self) -> str:
         lines = self.lines()
         while lines and not lines[-1]:
