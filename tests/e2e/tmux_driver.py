@@ -223,7 +223,8 @@ def launch_script(workdir: str, argv: Sequence[str], redirects: str = "") -> str
     STATUS_FILE exists the other files are complete.  The pane then stays open.
     """
     program = " ".join(shlex.quote(a) for a in argv)
-    inner = "echo $$ > %s; exec %s %s" % (PID_FILE, program, redirects)
+    inner = "echo $$ > %s.tmp; mv %s.tmp %s; exec %s %s" % (
+        PID_FILE, PID_FILE, PID_FILE, program, redirects)
     script = (
         "cd %s || exit 1; printf '\\033[H\\033[2J'; stty -g > %s; "
         "sh -c %s; echo $? > %s.tmp; stty -g > %s; mv %s.tmp %s; sleep 600"

@@ -108,6 +108,19 @@ TEST(ClipboardSession, EmptyClipboardWritesTheLoneQuote) {
   EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), ";\r\n\r\n'\r\n");
 }
 
+TEST(ClipboardSession, AMillionCharacterTextConvertsCompletely) {
+  ScratchDir dir;
+  std::string text;
+  for (int i = 0; i < 250000; ++i) text += (i % 3 == 0) ? "10\r\n" : "0110";
+  ClipRun run(text, U"\rx");
+  EXPECT_EQ(run.status, 0);
+  const std::string file = ScratchDir::Get("OpSymbs.inc");
+  const std::size_t bits = 250000 / 3 * 2 + 2 + (250000 - 250000 / 3 - 1) * 4;
+  EXPECT_EQ(run.Rows().back(), " " + std::to_string(bits) + " Bits");
+  EXPECT_EQ(file.size(), 5 + (bits + 7) / 8 * 26);
+  EXPECT_EQ(file.substr(file.size() - 26), "        de   b'10100000'\r\n");  // ...0110 10 10
+}
+
 #ifndef _WIN32
 TEST(HelperProcess, OutputFailureMissingAndHang) {
   auto ok = RunHelper({"sh", "-c", "printf '1\\r\\n0'; echo oops >&2"}, 2000ms);

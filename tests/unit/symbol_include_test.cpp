@@ -118,6 +118,13 @@ TEST(SymbolIncludeWriter, NeverReportsAFailedWriteAsWritten) {
   EXPECT_FALSE(full.written);
   EXPECT_EQ(full.screen.Text(full.screen.Cursor().row - 2),
             "OpSymbs.inc NOT written: No space left on device");
+  std::filesystem::remove("OpSymbs.inc");
+  // A dangling link into a directory that does not exist.
+  ::symlink("no-such-dir/OpSymbs.inc", "OpSymbs.inc");
+  Conversion dangling(EchoLayout::GroupPerLine, "", "10", 80);
+  EXPECT_FALSE(dangling.written);
+  EXPECT_EQ(dangling.screen.Text(dangling.screen.Cursor().row - 2),
+            "OpSymbs.inc NOT written: No such file or directory");
 #endif
 }
 

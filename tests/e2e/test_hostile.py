@@ -1,0 +1,209 @@
+"""End-to-end tests of opfile against hostile input, signals, odd terminals and
+no terminal at all: it must never crash, hang, corrupt OpSymbs.inc or leave
+the terminal raw.
+
+Run with OPFILE=<built opfile> python3 test_hostile.py -v
+"""
+
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tmux_driver import (PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
+                         DeadlineError, TmuxPane, launch_script)
+from test_opfile import OPFILE  # noqa: E402
+
+NOT_BITS = bytes(b for b in range(256) if b not in b"01")
+
+
+def expected_include(comment, data):
+    """The include file for a comment and the bytes fed (fast enough for 100 MB)."""
+    bits = data.translate(None, NOT_BITS)
+    groups = [bits[i:i + 8].ljust(8, b"0") for i in range(0, len(bits), 8)]
+    lines = [b";" + comment.encode("cp1252"), b""]
+    lines += [b"        de   b'" + g + b"'" for g in groups] or [b"'"]
+    return b"".join(line + b"\r\n" for line in lines)
+
+
+def bits_text(count, seed=1):
+    rnd = random.Random(seed)
+    bits = "".join(rnd.choice("01") for _ in range(count))
+    return "\r\n".join(bits[i:i + 64] for i in range(0, count, 64)).encode() + b"\r\n"
+
+
+class HostileTest(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.access(OPFILE, os.X_OK), "opfile binary not found: %s" % OPFILE)
+        self.dir = tempfile.mkdtemp(prefix="opfile-hostile-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def put(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+
+    def get(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def start(self, *args, width=80, height=24):
+        self.pane = TmuxPane(width, height)
+        self.addCleanup(self.pane.close)
+        self.pane.start(launch_script(self.dir, [OPFILE, *args]), self.dir)
+        return int(self.pane.wait_for_file(self.path(PID_FILE)))
+
+    def wait_for_question(self):
+        self.pane.wait_until(lambda lines: any(line.startswith("Callsign") for line in lines),
+                             "the comment question")
+
+    def wait_until_written(self, expected, timeout=60):
+        """The include file is complete once it holds all its bytes."""
+        deadline = time.monotonic() + timeout
+        while not (os.path.exists(self.path("OpSymbs.inc")) and self.get("OpSymbs.inc") == expected):
+            if time.monotonic() > deadline:
+                raise DeadlineError("OpSymbs.inc never became complete; pane:\n" + self.pane.dump())
+            time.sleep(0.1)
+
+    def status(self, timeout=10):
+        return int(self.pane.wait_for_file(self.path(STATUS_FILE), timeout))
+
+    def assert_terminal_restored(self):
+        self.assertEqual(self.get(STTY_BEFORE), self.get(STTY_AFTER), "stty -g differs after the run")
+
+    def test_end_signals_at_the_question_and_at_the_key_wait_restore_the_terminal(self):
+        example = bits_text(40)
+        for number, moment in ((signal.SIGHUP, "question"), (signal.SIGTERM, "key"),
+                               (signal.SIGHUP, "key")):
+            with self.subTest(signal=number.name, moment=moment):
+                for name in (STATUS_FILE, PID_FILE, "OpSymbs.inc"):
+                    if os.path.exists(self.path(name)):
+                        os.remove(self.path(name))
+                self.put("OpBits.txt", example)
+                pid = self.start()
+                self.wait_for_question()
+                if moment == "key":
+                    self.pane.send_text("C")
+                    self.pane.send_keys("Enter")
+                    self.pane.wait_for_text(" 40 Bits")
+                os.kill(pid, number)
+                self.assertEqual(self.status(), 128 + number)
+                self.assert_terminal_restored()
+                if moment == "key":  # written in full before the wait
+                    self.assertEqual(self.get("OpSymbs.inc"), expected_include("C", example))
+                else:
+                    self.assertFalse(os.path.exists(self.path("OpSymbs.inc")))
+                self.pane.close()
+
+    def test_closing_the_pane_leaves_no_process_behind(self):
+        self.put("OpBits.txt", bits_text(16))
+        pid = self.start()
+        self.wait_for_question()
+        self.pane.close()  # the terminal goes away under the program
+        deadline = time.monotonic() + 10
+        while True:
+            try:
+                os.kill(pid, 0)
+            except ProcessLookupError:
+                break
+            self.assertLess(time.monotonic(), deadline, "opfile outlived its terminal")
+            time.sleep(0.05)
+
+    def test_tiny_panes_and_a_resize_during_a_long_echo(self):
+        small = bits_text(100)
+        for width, height in ((10, 3), (1, 5)):
+            with self.subTest(width=width, height=height):
+                for name in (STATUS_FILE, "OpSymbs.inc"):
+                    if os.path.exists(self.path(name)):
+                        os.remove(self.path(name))
+                self.put("OpBits.txt", small)
+                self.start(width=width, height=height)
+                self.pane.wait_until(lambda lines: any(line for line in lines), "any output")
+                self.pane.send_text("DL1ABC")
+                self.pane.send_keys("Enter")
+                self.wait_until_written(expected_include("DL1ABC", small))
+                self.pane.send_text("x")
+                self.assertEqual(self.status(), 0)
+                self.assert_terminal_restored()
+                self.pane.close()
+
+        for name in (STATUS_FILE, "OpSymbs.inc"):
+            if os.path.exists(self.path(name)):
+                os.remove(self.path(name))
+        large = bits_text(300000)
+        self.put("OpBits.txt", large)
+        self.start()
+        self.wait_for_question()
+        self.pane.send_text("K1ABC")
+        self.pane.send_keys("Enter")
+        for width, height in ((30, 8), (1, 2), (200, 50), (7, 1), (80, 24)):
+            self.pane.tmux("resize-window", "-x", str(width), "-y", str(height))
+            time.sleep(0.05)
+        self.wait_until_written(expected_include("K1ABC", large))
+        self.pane.wait_for_text(" 300000 Bits", timeout=60)
+        self.pane.send_text("x")
+        self.assertEqual(self.status(), 0)
+        self.assert_terminal_restored()
+
+    def test_without_any_terminal_the_questions_get_empty_answers(self):
+        data = bits_text(24)
+        self.put("OpBits.txt", data)
+        with open(self.path("out"), "wb") as out, open(self.path("err"), "wb") as err:
+            run = subprocess.run(["setsid", OPFILE], cwd=self.dir, stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=err, timeout=20)
+        self.assertEqual(run.returncode, 0)
+        self.assertEqual(self.get("OpSymbs.inc"), expected_include("", data))
+        self.assertEqual(self.get("out") + self.get("err"), b"")
+
+    def test_a_pasted_comment_of_twelve_thousand_characters_keeps_ten_thousand(self):
+        data = bits_text(8)
+        self.put("OpBits.txt", data)
+        self.start(width=120, height=40)
+        self.wait_for_question()
+        rnd = random.Random(5)
+        comment = "".join(rnd.choice("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 /,.-") for _ in range(12000))
+        self.pane.send_text(comment)  # one burst
+        self.pane.send_keys("Enter")
+        self.wait_until_written(expected_include(comment[:10000], data), timeout=60)
+        self.pane.send_text("x")
+        self.assertEqual(self.status(), 0)
+
+    def test_input_of_every_byte_value_and_a_hundred_megabytes(self):
+        every = bytes(range(256)) * 3 + b"1" + bytes(range(255, -1, -1))
+        self.put("every.bin", every)
+        self.start("every.bin")
+        self.wait_for_question()
+        self.pane.send_text("ALL")
+        self.pane.send_keys("Enter")
+        self.wait_until_written(expected_include("ALL", every))  # 0 and 1 bytes only
+        self.pane.send_text("x")
+        self.assertEqual(self.status(), 0)
+        self.pane.close()
+
+        os.remove(self.path(STATUS_FILE))
+        rnd = random.Random(9)
+        chunk = rnd.randbytes(1 << 20)
+        big = chunk * 100
+        self.put("big.bin", big)
+        self.start("big.bin")
+        self.wait_for_question()
+        self.pane.send_text("BIG")
+        self.pane.send_keys("Enter")
+        expected = expected_include("BIG", big)
+        self.wait_until_written(expected, timeout=120)
+        self.pane.send_text("x")
+        self.assertEqual(self.status(), 0)
+        self.assertEqual(len(expected), len(self.get("OpSymbs.inc")))
+
+
+if __name__ == "__main__":
+    unittest.main()
