@@ -47,7 +47,9 @@ class SymbolIncludeWriter {
   std::int64_t BitCount() const { return count_; }
 
  private:
-  void Echo(char c);
+  void Echo(std::string_view text);
+  void FlushEcho();
+  void EchoLineEnd();
   void ToFile(std::string_view bytes);
   void FlushFile();
   void Fail(std::string_view reason);
@@ -57,6 +59,7 @@ class SymbolIncludeWriter {
   EchoLayout layout_;
   std::unique_ptr<OutputFile> file_;
   std::string pending_;   // file bytes not yet written
+  std::string echo_;      // echo not yet placed on the console
   std::string failure_;   // the first failure, as the summary shows it
   std::int64_t count_ = 0;
 };

@@ -1,7 +1,6 @@
 #include "text_console.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "code_page.h"
 
@@ -44,7 +43,7 @@ void TextConsole::ScrollOnce() { device_.ScrollUp(Colours()); }
 // landing in the last cell of the bottom row does not scroll at once: the
 // cursor waits at the start of that row until the next character arrives.
 void TextConsole::Place(Frame& frame, std::u32string_view characters) {
-  std::vector<Cell> run;
+  std::vector<Cell>& run = run_;
   while (!characters.empty()) {
     if (pendingScroll_) {
       pendingScroll_ = false;
@@ -71,7 +70,17 @@ void TextConsole::Place(Frame& frame, std::u32string_view characters) {
 void TextConsole::Write(std::string_view text) {
   if (text.empty()) return;
   Frame frame = Look();
-  Place(frame, FromCodePage(text));
+  // ASCII is the same in every code page: the echo of the bits, the
+  // messages and the indents need no conversion.
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+  });
+  if (ascii) {
+    text_.assign(text.begin(), text.end());
+  } else {
+    text_ = FromCodePage(text);
+  }
+  Place(frame, text_);
 }
 
 void TextConsole::LineEnd() {

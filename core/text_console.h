@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console_device.h"
 
@@ -52,6 +53,9 @@ class TextConsole {
   int foreground_ = 7;
   int background_ = 0;
   bool pendingScroll_ = false;
+  // Kept between calls so that placing a character allocates nothing.
+  std::u32string text_;
+  std::vector<Cell> run_;
 };
 
 }  // namespace op

@@ -24,12 +24,4 @@ bool BitFileReader::Refill() {
   return true;
 }
 
-unsigned char BitFileReader::ReadByte() {
-  if (next_ == filled_ && !Refill()) {
-    atEnd_ = true;
-    return 0;
-  }
-  return static_cast<unsigned char>(buffer_[next_++]);
-}
-
 }  // namespace op

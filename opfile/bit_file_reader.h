@@ -22,7 +22,13 @@ class BitFileReader {
   bool AtEnd() const { return atEnd_; }
   // The next byte; at the end of the file (or on a failed read) the byte 0,
   // and AtEnd() becomes true.
-  unsigned char ReadByte();
+  unsigned char ReadByte() {
+    if (next_ == filled_ && !Refill()) {
+      atEnd_ = true;
+      return 0;
+    }
+    return static_cast<unsigned char>(buffer_[next_++]);
+  }
   void CloseInput() { file_.reset(); }
   // Why the open or a read failed; empty when nothing did.
   const std::string& Failure() const { return failure_; }

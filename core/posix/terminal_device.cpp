@@ -44,8 +44,8 @@ struct TerminalState {
   bool inputClosed = true;  // until Open finds a keyboard
   Position cursor;
   // Where the terminal's own cursor stands, so a move is sent only when the
-  // next cell is not where the last one left it; unknown after a scroll, a
-  // resize or a write into the last column.
+  // next cell is not where the last one left it; unknown after a resize or
+  // a write into the last column.
   Position terminalAt;
   bool terminalAtKnown = false;
   GridSize size;
@@ -219,9 +219,15 @@ void MoveTerminalCursor(Position at) {
 // leaves the top goes into the terminal's scrollback. OPOST is off, so
 // "\n" is a pure line feed.
 void ScrollScreen() {
-  vt::AppendCursorMove(g.output, {CurrentSize().height, 1});
-  g.output += '\n';
-  g.terminalAtKnown = false;
+  const int bottom = CurrentSize().height;
+  if (g.terminalAtKnown && g.terminalAt.row == bottom) {
+    g.output += "\r\n";  // already on the bottom row: no move needed
+  } else {
+    vt::AppendCursorMove(g.output, {bottom, 1});
+    g.output += '\n';
+  }
+  g.terminalAt = {bottom, 1};
+  g.terminalAtKnown = true;
 }
 
 // Shows the cursor where TextConsole put it, then sends everything.
@@ -399,7 +405,11 @@ class TerminalDevice : public ConsoleDevice {
     MoveTerminalCursor(at);
     for (const Cell& cell : cells) {
       SetSgr(cell.colours);
-      AppendUtf8(g.output, vt::Glyph(cell.character));
+      if (cell.character >= 0x20 && cell.character < 0x7F) {
+        g.output.push_back(static_cast<char>(cell.character));  // the common case
+      } else {
+        AppendUtf8(g.output, vt::Glyph(cell.character));
+      }
     }
     g.terminalAt.column += static_cast<int>(cells.size());
     // After the last column the terminal waits to wrap; where the next
