@@ -8,15 +8,7 @@
 
 #include "utf8.h"
 #include "windows_1252.h"
-
-#define CHECK(condition)                                                       \
-  do {                                                                         \
-    if (!(condition)) {                                                        \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,   \
-                   #condition);                                                \
-      std::abort();                                                            \
-    }                                                                          \
-  } while (0)
+#include "check.h"
 
 namespace {
 

@@ -7,15 +7,7 @@
 #include <string_view>
 
 #include "command_line.h"
-
-#define CHECK(condition)                                                       \
-  do {                                                                         \
-    if (!(condition)) {                                                        \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,   \
-                   #condition);                                                \
-      std::abort();                                                            \
-    }                                                                          \
-  } while (0)
+#include "check.h"
 
 namespace {
 

@@ -7,15 +7,7 @@
 #include <string_view>
 
 #include "clipboard_session.h"
-
-#define CHECK(condition)                                                       \
-  do {                                                                         \
-    if (!(condition)) {                                                        \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,   \
-                   #condition);                                                \
-      std::abort();                                                            \
-    }                                                                          \
-  } while (0)
+#include "check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view line(reinterpret_cast<const char*>(data), size);

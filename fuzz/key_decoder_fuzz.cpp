@@ -8,15 +8,7 @@
 #include <vector>
 
 #include "key_decoder.h"
-
-#define CHECK(condition)                                                       \
-  do {                                                                         \
-    if (!(condition)) {                                                        \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,   \
-                   #condition);                                                \
-      std::abort();                                                            \
-    }                                                                          \
-  } while (0)
+#include "check.h"
 
 namespace {
 

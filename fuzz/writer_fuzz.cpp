@@ -15,15 +15,7 @@
 #include "file_system.h"
 #include "symbol_include.h"
 #include "text_console.h"
-
-#define CHECK(condition)                                                       \
-  do {                                                                         \
-    if (!(condition)) {                                                        \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,   \
-                   #condition);                                                \
-      std::abort();                                                            \
-    }                                                                          \
-  } while (0)
+#include "check.h"
 
 namespace {
 
