@@ -214,18 +214,25 @@ class TmuxPane:
         self.tmux("send-keys", *keys)
 
 
-def launch_script(workdir: str, argv: Sequence[str], redirects: str = "") -> str:
+def launch_script(workdir: str, argv: Sequence[str], redirects: str = "",
+                  survive_interrupt: bool = False) -> str:
     """A shell command that runs argv in workdir and records its outcome.
 
     The screen is cleared first so the program starts at the top left.  The
     program's pid goes to PID_FILE (an inner shell execs it); `stty -g` is kept
     before and after; the exit status is written last, atomically, so once
     STATUS_FILE exists the other files are complete.  The pane then stays open.
+
+    With survive_interrupt the launching shell traps SIGINT: a Ctrl+C that the
+    terminal sends as SIGINT to the whole foreground group (a program that
+    leaves the terminal's ISIG on) then ends at most the program, which gets
+    the default disposition, and its outcome is still recorded.
     """
     program = " ".join(shlex.quote(a) for a in argv)
     inner = "echo $$ > %s.tmp; mv %s.tmp %s; exec %s %s" % (
         PID_FILE, PID_FILE, PID_FILE, program, redirects)
     script = (
+        ("trap : INT; " if survive_interrupt else "") +
         "cd %s || exit 1; printf '\\033[H\\033[2J'; stty -g > %s; "
         "sh -c %s; echo $? > %s.tmp; stty -g > %s; mv %s.tmp %s; sleep 600"
         % (shlex.quote(workdir), STTY_BEFORE, shlex.quote(inner),
