@@ -35,7 +35,9 @@ struct KeyEvent {
     Character,  // a key press that yields a character
     Special,    // arrows, Home, End, Insert, Delete, Page Up/Down, function keys
     Other,      // releases, lone modifiers, mouse and window events
-    Closed,     // no keyboard, or it has gone away: no key will ever come
+    Closed,     // there is no keyboard at all (no terminal): no key will come
+    Lost,       // the keyboard went away during the run (its terminal or
+                // console window closed): no key will come any more
   };
   Kind kind = Kind::Other;
   char32_t character = 0;

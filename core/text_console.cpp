@@ -138,10 +138,15 @@ std::string TextConsole::ReadLine() {
   std::u32string line;
   for (;;) {
     const KeyEvent key = device_.NextKey();
+    if (key.kind == KeyEvent::Kind::Lost) {
+      // The user left before answering: the answer is not taken.
+      keyboardLost_ = true;
+      break;
+    }
     if (key.kind != KeyEvent::Kind::Character && key.kind != KeyEvent::Kind::Closed) continue;
     if (key.altLetter) continue;
     const char32_t c = key.character;
-    // Without a keyboard the line ends as if Enter had been pressed, so a
+    // Without any keyboard the line ends as if Enter had been pressed, so a
     // run with no terminal never waits for ever.
     if (c == 13 || key.kind == KeyEvent::Kind::Closed) {
       LineEnd();

@@ -34,6 +34,9 @@ class TextConsole {
   void Beep();
 
   int Foreground() const { return foreground_; }
+  // The keyboard went away while a line was read (the terminal or console
+  // window closed): that line is no answer.
+  bool KeyboardLost() const { return keyboardLost_; }
 
  private:
   struct Frame {
@@ -53,6 +56,7 @@ class TextConsole {
   int foreground_ = 7;
   int background_ = 0;
   bool pendingScroll_ = false;
+  bool keyboardLost_ = false;
   // Kept between calls so that placing a character allocates nothing.
   std::u32string text_;
   std::vector<Cell> run_;

@@ -56,7 +56,9 @@ int ClipboardSession(TextConsole& console, FileSystem& files,
     console.Write("Characters other than '1' and '0' stored in clipboard data  ");
     console.LineEnd();
     console.Write("Abort   Y/n");
-    if (RaiseLetters(FirstField(console.ReadLine())) != "N") {
+    const std::string answer = console.ReadLine();
+    if (console.KeyboardLost()) return 1;  // the terminal closed: no answer
+    if (RaiseLetters(FirstField(answer)) != "N") {
       console.Beep();
       return 0;
     }
@@ -64,6 +66,7 @@ int ClipboardSession(TextConsole& console, FileSystem& files,
 
   AnnounceOverwrite(console, files);
   const std::string comment = AskComment(console);
+  if (console.KeyboardLost()) return 1;  // OpSymbs.inc stays as it is
 
   SymbolIncludeWriter writer(console, files, EchoLayout::RowsOf32);
   writer.Begin(comment);

@@ -20,7 +20,8 @@ bool HasForeignCharacter(std::string_view text);
 // to the first comma, with trailing spaces removed.
 std::string FirstField(std::string_view line);
 
-// Returns the exit status: 0, or 1 when OpSymbs.inc could not be written.
+// Returns the exit status: 0, or 1 when OpSymbs.inc could not be written or
+// the terminal closed during a question.
 int ClipboardSession(TextConsole& console, FileSystem& files,
                      const std::function<std::string()>& readClipboard);
 

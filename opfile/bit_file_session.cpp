@@ -18,6 +18,9 @@ int BitFileSession(TextConsole& console, FileSystem& files, std::string_view com
     return 0;
   }
   const std::string comment = AskComment(console);
+  // The terminal closed during the question: nobody confirmed anything, so
+  // OpSymbs.inc stays as it is.
+  if (console.KeyboardLost()) return 1;
 
   BitFileReader reader(files);
   if (!reader.OpenInput(inputName)) {

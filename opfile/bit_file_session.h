@@ -9,8 +9,9 @@
 
 namespace op {
 
-// Returns the exit status: 0, or 1 when the input could not be read or
-// OpSymbs.inc could not be written.
+// Returns the exit status: 0, or 1 when the input could not be read,
+// OpSymbs.inc could not be written, or the terminal closed during the
+// question.
 int BitFileSession(TextConsole& console, FileSystem& files, std::string_view commandTail);
 
 }  // namespace op

@@ -42,6 +42,7 @@ struct TerminalState {
   volatile sig_atomic_t rawOn = 0;
   bool open = false;
   bool inputClosed = true;  // until Open finds a keyboard
+  bool hadKeyboard = false;  // Open found one: a closed input means it was lost
   Position cursor;
   // Where the terminal's own cursor stands, so a move is sent only when the
   // next cell is not where the last one left it; unknown after a resize or
@@ -345,6 +346,7 @@ void OpenTerminal() {
     g.ttyFd = -1;
   }
   g.inputClosed = g.ttyFd < 0;
+  g.hadKeyboard = g.ttyFd >= 0;
   g.input.clear();
   g.output.clear();
   g.sizeKnown = false;
@@ -446,7 +448,9 @@ class TerminalDevice : public ConsoleDevice {
         g.input.erase(0, std::max<std::size_t>(key.consumed, 1));
         return key.event;
       }
-      if (g.inputClosed) return {KeyEvent::Kind::Closed};
+      if (g.inputClosed) {
+        return {g.hadKeyboard ? KeyEvent::Kind::Lost : KeyEvent::Kind::Closed};
+      }
       ReadInput(-1);
     }
   }
