@@ -7,17 +7,15 @@ Run with OPFILE=<built opfile> python3 test_hostile.py -v
 
 import os
 import random
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import (PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
+from tmux_driver import (ScratchTestCase, PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
                          DeadlineError, TmuxPane, launch_script)
 from test_opfile import OPFILE  # noqa: E402
 
@@ -39,28 +37,19 @@ def bits_text(count, seed=1):
     return "\r\n".join(bits[i:i + 64] for i in range(0, count, 64)).encode() + b"\r\n"
 
 
-class HostileTest(unittest.TestCase):
+class HostileTest(ScratchTestCase):
     def setUp(self):
         self.assertTrue(os.access(OPFILE, os.X_OK), "opfile binary not found: %s" % OPFILE)
-        self.dir = tempfile.mkdtemp(prefix="opfile-hostile-")
-        self.addCleanup(shutil.rmtree, self.dir, True)
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def put(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
+        super().setUp()
 
     def get(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+        return self.read(self.file(name))
 
     def start(self, *args, width=80, height=24):
         self.pane = TmuxPane(width, height)
         self.addCleanup(self.pane.close)
         self.pane.start(launch_script(self.dir, [OPFILE, *args]), self.dir)
-        return int(self.pane.wait_for_file(self.path(PID_FILE)))
+        return int(self.pane.wait_for_file(self.file(PID_FILE)))
 
     def wait_for_question(self):
         self.pane.wait_until(lambda lines: any(line.startswith("Callsign") for line in lines),
@@ -69,13 +58,13 @@ class HostileTest(unittest.TestCase):
     def wait_until_written(self, expected, timeout=60):
         """The include file is complete once it holds all its bytes."""
         deadline = time.monotonic() + timeout
-        while not (os.path.exists(self.path("OpSymbs.inc")) and self.get("OpSymbs.inc") == expected):
+        while not (os.path.exists(self.file("OpSymbs.inc")) and self.get("OpSymbs.inc") == expected):
             if time.monotonic() > deadline:
                 raise DeadlineError("OpSymbs.inc never became complete; pane:\n" + self.pane.dump())
             time.sleep(0.1)
 
     def status(self, timeout=10):
-        return int(self.pane.wait_for_file(self.path(STATUS_FILE), timeout))
+        return int(self.pane.wait_for_file(self.file(STATUS_FILE), timeout))
 
     def assert_terminal_restored(self):
         self.assertEqual(self.get(STTY_BEFORE), self.get(STTY_AFTER), "stty -g differs after the run")
@@ -86,9 +75,9 @@ class HostileTest(unittest.TestCase):
                                (signal.SIGHUP, "key")):
             with self.subTest(signal=number.name, moment=moment):
                 for name in (STATUS_FILE, PID_FILE, "OpSymbs.inc"):
-                    if os.path.exists(self.path(name)):
-                        os.remove(self.path(name))
-                self.put("OpBits.txt", example)
+                    if os.path.exists(self.file(name)):
+                        os.remove(self.file(name))
+                self.file("OpBits.txt", example)
                 pid = self.start()
                 self.wait_for_question()
                 if moment == "key":
@@ -101,12 +90,12 @@ class HostileTest(unittest.TestCase):
                 if moment == "key":  # written in full before the wait
                     self.assertEqual(self.get("OpSymbs.inc"), expected_include("C", example))
                 else:
-                    self.assertFalse(os.path.exists(self.path("OpSymbs.inc")))
+                    self.assertFalse(os.path.exists(self.file("OpSymbs.inc")))
                 self.pane.close()
 
     def test_closing_the_pane_leaves_no_process_behind_and_the_old_file_alone(self):
         old = b";old\r\n\r\n'\r\n"
-        self.put("OpBits.txt", bits_text(16))
+        self.file("OpBits.txt", bits_text(16))
         # Killed by the hangup, and with the hangup ignored (as under nohup),
         # when the closed terminal only shows as a failing read. (In a
         # sanitizer build the leak check at exit can stall in a process whose
@@ -114,12 +103,12 @@ class HostileTest(unittest.TestCase):
         ignoring = ["env", "ASAN_OPTIONS=detect_leaks=0", "sh", "-c", "trap '' HUP; exec \"$0\"", OPFILE]
         for argv in ([OPFILE], ignoring):
             with self.subTest(argv=argv):
-                self.put("OpSymbs.inc", old)
-                os.remove(self.path(PID_FILE)) if os.path.exists(self.path(PID_FILE)) else None
+                self.file("OpSymbs.inc", old)
+                os.remove(self.file(PID_FILE)) if os.path.exists(self.file(PID_FILE)) else None
                 self.pane = TmuxPane(80, 24)
                 self.addCleanup(self.pane.close)
                 self.pane.start(launch_script(self.dir, argv), self.dir)
-                pid = int(self.pane.wait_for_file(self.path(PID_FILE)))
+                pid = int(self.pane.wait_for_file(self.file(PID_FILE)))
                 self.wait_for_question()
                 self.pane.send_text("DL1")
                 self.pane.wait_for_text("DL1")
@@ -139,9 +128,9 @@ class HostileTest(unittest.TestCase):
         for width, height in ((10, 3), (1, 5)):
             with self.subTest(width=width, height=height):
                 for name in (STATUS_FILE, "OpSymbs.inc"):
-                    if os.path.exists(self.path(name)):
-                        os.remove(self.path(name))
-                self.put("OpBits.txt", small)
+                    if os.path.exists(self.file(name)):
+                        os.remove(self.file(name))
+                self.file("OpBits.txt", small)
                 self.start(width=width, height=height)
                 self.pane.wait_until(lambda lines: any(line for line in lines), "any output")
                 self.pane.send_text("DL1ABC")
@@ -153,10 +142,10 @@ class HostileTest(unittest.TestCase):
                 self.pane.close()
 
         for name in (STATUS_FILE, "OpSymbs.inc"):
-            if os.path.exists(self.path(name)):
-                os.remove(self.path(name))
+            if os.path.exists(self.file(name)):
+                os.remove(self.file(name))
         large = bits_text(300000)
-        self.put("OpBits.txt", large)
+        self.file("OpBits.txt", large)
         self.start()
         self.wait_for_question()
         self.pane.send_text("K1ABC")
@@ -172,8 +161,8 @@ class HostileTest(unittest.TestCase):
 
     def test_without_any_terminal_the_questions_get_empty_answers(self):
         data = bits_text(24)
-        self.put("OpBits.txt", data)
-        with open(self.path("out"), "wb") as out, open(self.path("err"), "wb") as err:
+        self.file("OpBits.txt", data)
+        with open(self.file("out"), "wb") as out, open(self.file("err"), "wb") as err:
             run = subprocess.run(["setsid", OPFILE], cwd=self.dir, stdin=subprocess.DEVNULL,
                                  stdout=out, stderr=err, timeout=20)
         self.assertEqual(run.returncode, 0)
@@ -182,7 +171,7 @@ class HostileTest(unittest.TestCase):
 
     def test_a_pasted_comment_of_twelve_thousand_characters_keeps_ten_thousand(self):
         data = bits_text(8)
-        self.put("OpBits.txt", data)
+        self.file("OpBits.txt", data)
         self.start(width=120, height=40)
         self.wait_for_question()
         rnd = random.Random(5)
@@ -195,7 +184,7 @@ class HostileTest(unittest.TestCase):
 
     def test_input_of_every_byte_value_and_a_hundred_megabytes(self):
         every = bytes(range(256)) * 3 + b"1" + bytes(range(255, -1, -1))
-        self.put("every.bin", every)
+        self.file("every.bin", every)
         self.start("every.bin")
         self.wait_for_question()
         self.pane.send_text("ALL")
@@ -205,11 +194,11 @@ class HostileTest(unittest.TestCase):
         self.assertEqual(self.status(), 0)
         self.pane.close()
 
-        os.remove(self.path(STATUS_FILE))
+        os.remove(self.file(STATUS_FILE))
         rnd = random.Random(9)
         chunk = rnd.randbytes(1 << 20)
         big = chunk * 100
-        self.put("big.bin", big)
+        self.file("big.bin", big)
         self.start("big.bin")
         self.wait_for_question()
         self.pane.send_text("BIG")

@@ -17,7 +17,7 @@ import unittest
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import (DEFAULT_TIMEOUT, POLL_INTERVAL, STATUS_FILE, STTY_AFTER,  # noqa: E402
+from tmux_driver import (ScratchTestCase, DEFAULT_TIMEOUT, POLL_INTERVAL, STATUS_FILE, STTY_AFTER,  # noqa: E402
                          STTY_BEFORE, TmuxPane, launch_script, row_text, visible_colours)
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -107,7 +107,7 @@ def start_xvfb():
     return server, ":" + number.decode().strip()
 
 
-class OpclipTest(unittest.TestCase):
+class OpclipTest(ScratchTestCase):
     @classmethod
     def setUpClass(cls):
         missing = [tool for tool in ("Xvfb", "xclip") if not shutil.which(tool)]
@@ -161,26 +161,9 @@ class OpclipTest(unittest.TestCase):
 
     def setUp(self):
         self.assertTrue(os.access(OPCLIP, os.X_OK), "opclip binary not found: %s" % OPCLIP)
-        self.dir = self.new_dir()
+        super().setUp()
 
     # -- helpers -------------------------------------------------------------
-    def new_dir(self):
-        path = tempfile.mkdtemp(prefix="opclip-e2e-")
-        self.addCleanup(shutil.rmtree, path, True)
-        return path
-
-    @staticmethod
-    def read(path):
-        with open(path, "rb") as f:
-            return f.read()
-
-    def file(self, name, data=None):
-        path = os.path.join(self.dir, name)
-        if data is not None:
-            with open(path, "wb") as f:
-                f.write(data)
-        return path
-
     def start(self, *argv):
         """opclip (or argv, e.g. run through env) in a new pane, in a new scratch directory."""
         self.pane = TmuxPane(WIDTH, 24)

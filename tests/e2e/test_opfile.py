@@ -4,17 +4,15 @@ Run with OPFILE=<built opfile> EXAMPLES=<repo>/examples python3 test_opfile.py -
 """
 
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import (PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
+from tmux_driver import (ScratchTestCase, PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
                          TmuxPane, launch_script, row_text, visible_colours)
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -38,31 +36,13 @@ def expected_include(comment: str, data: bytes) -> bytes:
     return "".join(line + "\r\n" for line in lines).encode("ascii")
 
 
-class OpfileTest(unittest.TestCase):
+class OpfileTest(ScratchTestCase):
     def setUp(self):
         self.assertTrue(os.access(OPFILE, os.X_OK), "opfile binary not found: %s" % OPFILE)
         self.example = self.read(os.path.join(EXAMPLES, "OpBits.txt"))
-        self.dir = self.new_dir()
+        super().setUp()
 
     # -- helpers -------------------------------------------------------------
-    def new_dir(self):
-        path = tempfile.mkdtemp(prefix="opfile-e2e-")
-        self.addCleanup(shutil.rmtree, path, True)
-        return path
-
-    @staticmethod
-    def read(path):
-        with open(path, "rb") as f:
-            return f.read()
-
-    def file(self, name, data=None):
-        """The path of `name` in the scratch directory, written first if data is given."""
-        path = os.path.join(self.dir, name)
-        if data is not None:
-            with open(path, "wb") as f:
-                f.write(data)
-        return path
-
     def start(self, *args, redirects="", width=80, height=24):
         self.pane = TmuxPane(width, height)
         self.addCleanup(self.pane.close)

@@ -17,13 +17,12 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import (PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
+from tmux_driver import (ScratchTestCase, PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
                          TmuxPane, launch_script, row_text, visible_colours)
 import test_opclip as linux_opclip  # noqa: E402  (module only: its tests are not run here)
 from test_opfile import OVERWRITE_NOTICE, QUESTION, bit_groups, expected_include  # noqa: E402
@@ -99,29 +98,12 @@ def colours_allowed(fg, bg=BLACK):
     return {(f, b) for f in WINE_DEFAULT_FOR.get(fg, {fg}) for b in WINE_DEFAULT_FOR.get(bg, {bg})}
 
 
-class WineTestCase(unittest.TestCase):
+class WineTestCase(ScratchTestCase):
     def setUp(self):
         self.assertTrue(os.access(WINE, os.X_OK), "Wine loader not found: %s" % WINE)
-        self.dir = self.new_dir()
+        super().setUp()
 
     # -- helpers -------------------------------------------------------------
-    def new_dir(self):
-        path = tempfile.mkdtemp(prefix="wine-e2e-")
-        self.addCleanup(shutil.rmtree, path, True)
-        return path
-
-    @staticmethod
-    def read(path):
-        with open(path, "rb") as f:
-            return f.read()
-
-    def file(self, name, data=None):
-        path = os.path.join(self.dir, name)
-        if data is not None:
-            with open(path, "wb") as f:
-                f.write(data)
-        return path
-
     def start(self, argv, wine=True):
         """argv (run through Wine unless wine is False) in a new pane in self.dir;
         returns the time to allow for its first screen."""

@@ -8,8 +8,11 @@ each other's windows or the user's own tmux configuration.
 import os
 import re
 import shlex
+import shutil
 import subprocess
+import tempfile
 import time
+import unittest
 import uuid
 from dataclasses import dataclass
 from typing import Callable, List, Optional, Sequence
@@ -238,3 +241,28 @@ def launch_script(workdir: str, argv: Sequence[str], redirects: str = "",
         % (shlex.quote(workdir), STTY_BEFORE, shlex.quote(inner),
            STATUS_FILE, STTY_AFTER, STATUS_FILE, STATUS_FILE))
     return "sh -c %s" % shlex.quote(script)
+
+
+class ScratchTestCase(unittest.TestCase):
+    """A test that works in a fresh scratch directory (self.dir) of its own."""
+
+    def setUp(self):
+        self.dir = self.new_dir()
+
+    def new_dir(self):
+        path = tempfile.mkdtemp(prefix="op-e2e-")
+        self.addCleanup(shutil.rmtree, path, True)
+        return path
+
+    @staticmethod
+    def read(path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def file(self, name, data=None):
+        """The path of `name` in the scratch directory, written first if data is given."""
+        path = os.path.join(self.dir, name)
+        if data is not None:
+            with open(path, "wb") as f:
+                f.write(data)
+        return path
