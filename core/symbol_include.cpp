@@ -1,5 +1,7 @@
 #include "symbol_include.h"
 
+#include <algorithm>
+
 namespace op {
 namespace {
 
@@ -68,26 +70,18 @@ void SymbolIncludeWriter::EchoLineEnd() {
   console_.LineEnd();
 }
 
-void SymbolIncludeWriter::Feed(char c) {
-  if (c != '0' && c != '1') return;
-  const bool groupStart = count_ % 8 == 0;
-  if (groupStart) {
-    if (layout_ == EchoLayout::GroupPerLine) EchoLineEnd();
-    Echo("     ");
-  }
-  echo_.push_back(c);
-  if (layout_ == EchoLayout::RowsOf32 && count_ % 32 == 31) EchoLineEnd();
-  if (groupStart) {
-    if (count_ != 0) {
-      ToFile("'");
-      ToFile(kLineEnd);
-    }
-    ToFile(kDataLinePrefix);
-  }
-  // The size checks of Echo and ToFile run at every group start, which is
-  // often enough for one more byte each.
-  if (file_) pending_.push_back(c);
-  ++count_;
+// A complete group (or the last one, `bits` long, padded with zeros): its
+// row or part of a row on the screen, its data line in the file.
+void SymbolIncludeWriter::TakeGroup(int bits) {
+  const std::string_view group(group_, 8);
+  if (layout_ == EchoLayout::GroupPerLine) EchoLineEnd();
+  Echo("     ");
+  Echo(group);  // the zeros that complete a last group follow its bits
+  if (layout_ == EchoLayout::RowsOf32 && bits == 8 && count_ % 32 == 0) EchoLineEnd();
+  ToFile(kDataLinePrefix);
+  ToFile(group);
+  ToFile("'");
+  ToFile(kLineEnd);
 }
 
 void SymbolIncludeWriter::NoteInputFailure(std::string message) {
@@ -95,13 +89,16 @@ void SymbolIncludeWriter::NoteInputFailure(std::string message) {
 }
 
 bool SymbolIncludeWriter::Finish() {
-  for (auto padded = count_ % 8; padded > 0 && padded < 8; ++padded) {
-    Echo("0");
-    ToFile("0");
+  const int last = static_cast<int>(count_ % 8);
+  if (last > 0) {
+    std::fill(group_ + last, group_ + 8, '0');
+    TakeGroup(last);
   }
   FlushEcho();
-  ToFile("'");
-  ToFile(kLineEnd);
+  if (count_ == 0) {
+    ToFile("'");  // the closing quote is written whatever the count
+    ToFile(kLineEnd);
+  }
   FlushFile();
   if (file_) {
     std::string error;

@@ -35,8 +35,13 @@ class SymbolIncludeWriter {
 
   // Opens OpSymbs.inc and writes the comment line and the empty line.
   void Begin(std::string_view comment);
-  // Offers one character of the bit stream; only '0' and '1' count.
-  void Feed(char c);
+  // Offers one character of the bit stream; only '0' and '1' count. A group
+  // of eight goes to the screen and the file once it is complete.
+  void Feed(char c) {
+    if (c != '0' && c != '1') return;
+    group_[count_ % 8] = c;
+    if (++count_ % 8 == 0) TakeGroup(8);
+  }
   // The bits fed are not the whole input: the summary reports `message`
   // instead of success.
   void NoteInputFailure(std::string message);
@@ -47,6 +52,7 @@ class SymbolIncludeWriter {
   std::int64_t BitCount() const { return count_; }
 
  private:
+  void TakeGroup(int bits);
   void Echo(std::string_view text);
   void FlushEcho();
   void EchoLineEnd();
@@ -62,6 +68,7 @@ class SymbolIncludeWriter {
   std::string echo_;      // echo not yet placed on the console
   std::string failure_;   // the first failure, as the summary shows it
   std::int64_t count_ = 0;
+  char group_[8] = {};  // the bits of the group being gathered
 };
 
 }  // namespace op

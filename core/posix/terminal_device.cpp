@@ -405,14 +405,28 @@ class TerminalDevice : public ConsoleDevice {
     cells = cells.first(std::min(cells.size(), room));
     if (cells.empty()) return;
     MoveTerminalCursor(at);
+    // Printable ASCII in the colours in effect, the common case, goes out in
+    // runs rather than a character at a time.
+    char run[256];
+    std::size_t length = 0;
+    const auto sendRun = [&] {
+      g.output.append(run, length);
+      length = 0;
+    };
     for (const Cell& cell : cells) {
-      SetSgr(cell.colours);
+      if (cell.colours != g.sgr) {
+        sendRun();
+        SetSgr(cell.colours);
+      }
       if (cell.character >= 0x20 && cell.character < 0x7F) {
-        g.output.push_back(static_cast<char>(cell.character));  // the common case
+        run[length++] = static_cast<char>(cell.character);
+        if (length == sizeof run) sendRun();
       } else {
+        sendRun();
         AppendUtf8(g.output, vt::Glyph(cell.character));
       }
     }
+    sendRun();
     g.terminalAt.column += static_cast<int>(cells.size());
     // After the last column the terminal waits to wrap; where the next
     // character lands then depends on the terminal, so move explicitly.
