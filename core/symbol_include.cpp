@@ -70,14 +70,14 @@ void SymbolIncludeWriter::EchoLineEnd() {
   console_.LineEnd();
 }
 
-// A complete group (or the last one, `bits` long, padded with zeros): its
-// row or part of a row on the screen, its data line in the file.
-void SymbolIncludeWriter::TakeGroup(int bits) {
+// A complete group, or the last one padded with zeros: its row or part of a
+// row on the screen, its data line in the file.
+void SymbolIncludeWriter::TakeGroup() {
   const std::string_view group(group_, 8);
   if (layout_ == EchoLayout::GroupPerLine) EchoLineEnd();
   Echo("     ");
   Echo(group);  // the zeros that complete a last group follow its bits
-  if (layout_ == EchoLayout::RowsOf32 && bits == 8 && count_ % 32 == 0) EchoLineEnd();
+  if (layout_ == EchoLayout::RowsOf32 && count_ % 32 == 0) EchoLineEnd();
   ToFile(kDataLinePrefix);
   ToFile(group);
   ToFile("'");
@@ -92,7 +92,7 @@ bool SymbolIncludeWriter::Finish() {
   const int last = static_cast<int>(count_ % 8);
   if (last > 0) {
     std::fill(group_ + last, group_ + 8, '0');
-    TakeGroup(last);
+    TakeGroup();
   }
   FlushEcho();
   if (count_ == 0) {

@@ -40,7 +40,7 @@ class SymbolIncludeWriter {
   void Feed(char c) {
     if (c != '0' && c != '1') return;
     group_[count_ % 8] = c;
-    if (++count_ % 8 == 0) TakeGroup(8);
+    if (++count_ % 8 == 0) TakeGroup();
   }
   // The bits fed are not the whole input: the summary reports `message`
   // instead of success.
@@ -52,7 +52,7 @@ class SymbolIncludeWriter {
   std::int64_t BitCount() const { return count_; }
 
  private:
-  void TakeGroup(int bits);
+  void TakeGroup();
   void Echo(std::string_view text);
   void FlushEcho();
   void EchoLineEnd();
