@@ -33,7 +33,6 @@ class TextConsole {
   void WaitKey();
   void Beep();
 
-  int Foreground() const { return foreground_; }
   // The keyboard went away while a line was read (the terminal or console
   // window closed): that line is no answer.
   bool KeyboardLost() const { return keyboardLost_; }
