@@ -13,11 +13,13 @@
 #include "console_device.h"
 #include "text_console.h"
 #include "windows/child_tests.h"
+#include "windows/key_record.h"
 
 namespace op {
 namespace {
 
 using testing::RunTestsInChild;
+using op::testing::Key;
 using Kind = KeyEvent::Kind;
 
 void ExpectChildPassed(const testing::ChildRun& run) {
@@ -198,19 +200,6 @@ TEST(ConsoleInChild, DISABLED_DrawsOnStandardErrorWhenOutputIsNoConsole) {
   SetStdHandle(STD_OUTPUT_HANDLE, output);
   CloseHandle(nowhere);
   EXPECT_EQ(screen.Text(3), L" err");
-}
-
-INPUT_RECORD Key(bool down, WORD virtualKey, WORD scanCode, wchar_t character,
-                 DWORD controlKeys = 0, WORD repeats = 1) {
-  INPUT_RECORD record{};
-  record.EventType = KEY_EVENT;
-  record.Event.KeyEvent.bKeyDown = down;
-  record.Event.KeyEvent.wRepeatCount = repeats;
-  record.Event.KeyEvent.wVirtualKeyCode = virtualKey;
-  record.Event.KeyEvent.wVirtualScanCode = scanCode;
-  record.Event.KeyEvent.uChar.UnicodeChar = character;
-  record.Event.KeyEvent.dwControlKeyState = controlKeys;
-  return record;
 }
 
 TEST(ConsoleInChild, DISABLED_ReadsKeysFromTheConsoleInput) {

@@ -4,23 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "windows/key_record.h"
+
 namespace op::windows {
 namespace {
 
 using Kind = KeyEvent::Kind;
-
-INPUT_RECORD Key(bool down, WORD virtualKey, WORD scanCode, wchar_t character,
-                 DWORD controlKeys = 0, WORD repeats = 1) {
-  INPUT_RECORD record{};
-  record.EventType = KEY_EVENT;
-  record.Event.KeyEvent.bKeyDown = down;
-  record.Event.KeyEvent.wRepeatCount = repeats;
-  record.Event.KeyEvent.wVirtualKeyCode = virtualKey;
-  record.Event.KeyEvent.wVirtualScanCode = scanCode;
-  record.Event.KeyEvent.uChar.UnicodeChar = character;
-  record.Event.KeyEvent.dwControlKeyState = controlKeys;
-  return record;
-}
+using op::testing::Key;
 
 INPUT_RECORD Event(WORD type) {
   INPUT_RECORD record{};
