@@ -37,6 +37,12 @@ class FakeConsole final : public ConsoleDevice {
     for (const char32_t c : Row(row)) text.push_back(c < 128 ? static_cast<char>(c) : '?');
     return text;
   }
+  // The rows above the cursor's row: what a dialogue has written so far.
+  std::vector<std::string> RowsAboveCursor() const {
+    std::vector<std::string> rows;
+    for (int row = 1; row < cursor_.row; ++row) rows.push_back(Text(row));
+    return rows;
+  }
   const Cell& At(int row, int column) const {
     return grid_[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column - 1)];
   }

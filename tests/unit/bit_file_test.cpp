@@ -113,11 +113,7 @@ struct Session {
     screen.Type(keys);
     status = BitFileSession(console, files, tail);
   }
-  std::vector<std::string> Rows() {
-    std::vector<std::string> rows;
-    for (int row = 1; row < screen.Cursor().row; ++row) rows.push_back(screen.Text(row));
-    return rows;
-  }
+  std::vector<std::string> Rows() const { return screen.RowsAboveCursor(); }
 };
 
 TEST(BitFileSession, FullRun) {

@@ -49,11 +49,7 @@ struct ClipRun {
     auto files = MakePlatformFileSystem();
     status = ClipboardSession(console, *files, [&] { return clipboard; });
   }
-  std::vector<std::string> Rows() {
-    std::vector<std::string> rows;
-    for (int row = 1; row < screen.Cursor().row; ++row) rows.push_back(screen.Text(row));
-    return rows;
-  }
+  std::vector<std::string> Rows() const { return screen.RowsAboveCursor(); }
 };
 
 TEST(ClipboardSession, PlainBitsGoStraightToTheComment) {
