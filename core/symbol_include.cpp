@@ -5,7 +5,9 @@
 namespace op {
 namespace {
 
-constexpr std::string_view kDataLinePrefix = "        de   b'";
+// A data line; the dots stand for the group's eight bits.
+constexpr std::string_view kDataLine = "        de   b'........'\r\n";
+constexpr std::string_view kEchoPiece = "     ........";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::size_t kFileChunk = 64 * 1024;
 constexpr std::size_t kEchoChunk = 4096;
@@ -71,17 +73,19 @@ void SymbolIncludeWriter::EchoLineEnd() {
 }
 
 // A complete group, or the last one padded with zeros: its row or part of a
-// row on the screen, its data line in the file.
+// row on the screen, its data line in the file. Both are spelled out in one
+// piece each, as this runs once for every eight bits.
 void SymbolIncludeWriter::TakeGroup() {
-  const std::string_view group(group_, 8);
+  char echo[kEchoPiece.size()];
+  kEchoPiece.copy(echo, sizeof echo);
+  std::copy(group_, group_ + 8, echo + kEchoPiece.find('.'));  // padding zeros follow the bits
   if (layout_ == EchoLayout::GroupPerLine) EchoLineEnd();
-  Echo("     ");
-  Echo(group);  // the zeros that complete a last group follow its bits
+  Echo(std::string_view(echo, sizeof echo));
   if (layout_ == EchoLayout::RowsOf32 && count_ % 32 == 0) EchoLineEnd();
-  ToFile(kDataLinePrefix);
-  ToFile(group);
-  ToFile("'");
-  ToFile(kLineEnd);
+  char line[kDataLine.size()];
+  kDataLine.copy(line, sizeof line);
+  std::copy(group_, group_ + 8, line + kDataLine.find('.'));
+  ToFile(std::string_view(line, sizeof line));
 }
 
 void SymbolIncludeWriter::NoteInputFailure(std::string message) {

@@ -38,23 +38,20 @@ TextConsole::Frame TextConsole::Look() {
 
 void TextConsole::ScrollOnce() { device_.ScrollUp(Colours()); }
 
-// Places characters at the cursor, one cell each, in runs of one row so the
-// device is called once per row rather than once per character. A character
-// landing in the last cell of the bottom row does not scroll at once: the
-// cursor waits at the start of that row until the next character arrives.
-void TextConsole::Place(Frame& frame, std::u32string_view characters) {
-  std::vector<Cell>& run = run_;
-  while (!characters.empty()) {
+// Places cells at the cursor in runs of one row, so the device is called
+// once per row rather than once per character. A character landing in the
+// last cell of the bottom row does not scroll at once: the cursor waits at
+// the start of that row until the next character arrives.
+void TextConsole::Place(Frame& frame, std::span<const Cell> cells) {
+  while (!cells.empty()) {
     if (pendingScroll_) {
       pendingScroll_ = false;
       ScrollOnce();
     }
     const auto room = static_cast<std::size_t>(frame.size.width - frame.cursor.column + 1);
-    const std::size_t count = std::min(room, characters.size());
-    run.clear();
-    for (std::size_t i = 0; i < count; ++i) run.push_back({characters[i], Colours()});
-    device_.PutCells(frame.cursor, run);
-    characters.remove_prefix(count);
+    const std::size_t count = std::min(room, cells.size());
+    device_.PutCells(frame.cursor, cells.first(count));
+    cells = cells.subspan(count);
     if (count < room) {
       frame.cursor.column += static_cast<int>(count);
     } else if (frame.cursor.row < frame.size.height) {
@@ -69,18 +66,35 @@ void TextConsole::Place(Frame& frame, std::u32string_view characters) {
 
 void TextConsole::Write(std::string_view text) {
   if (text.empty()) return;
+  const ColourPair colours = Colours();
   Frame frame = Look();
-  // ASCII is the same in every code page: the echo of the bits, the
-  // messages and the indents need no conversion.
-  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x80;
-  });
-  if (ascii) {
-    text_.assign(text.begin(), text.end());
-  } else {
-    text_ = FromCodePage(text);
+  // A long text goes out a piece at a time, so that its cells never take
+  // much memory however long it is. ASCII is the same in every code page:
+  // the echo of the bits, the messages and the indents need no conversion.
+  constexpr std::size_t kPiece = 4096;
+  while (!text.empty()) {
+    const std::size_t length = std::min(text.size(), kPiece);
+    cells_.resize(length);
+    std::size_t ascii = 0;
+    for (; ascii < length; ++ascii) {
+      const auto c = static_cast<unsigned char>(text[ascii]);
+      if (c >= 0x80) break;
+      cells_[ascii] = {c, colours};
+    }
+    if (ascii == length) {
+      Place(frame, cells_);
+      text.remove_prefix(length);
+      continue;
+    }
+    // The rest is converted as a whole: a piece must not end inside a
+    // character of a code page that spells some characters in two bytes.
+    const std::u32string characters = FromCodePage(text.substr(ascii));
+    cells_.resize(ascii + characters.size());
+    std::size_t i = ascii;
+    for (const char32_t c : characters) cells_[i++] = {c, colours};
+    Place(frame, cells_);
+    break;
   }
-  Place(frame, text_);
 }
 
 void TextConsole::LineEnd() {
@@ -162,8 +176,9 @@ std::string TextConsole::ReadLine() {
     }
     if (c < 32 || line.size() >= kMaxLineLength) continue;
     line.push_back(c);
+    const Cell cell{c, Colours()};
     Frame frame = Look();
-    Place(frame, std::u32string_view(&c, 1));
+    Place(frame, std::span<const Cell>(&cell, 1));
   }
   if (wasHidden) device_.SetCursorVisible(false);
   return ToCodePage(line);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,7 +45,7 @@ class TextConsole {
   };
   // Reads the grid's size and the cursor afresh, clamped to the grid.
   Frame Look();
-  void Place(Frame& frame, std::u32string_view characters);
+  void Place(Frame& frame, std::span<const Cell> cells);
   void ScrollOnce();
   void EraseBack(Frame& frame);
   ColourPair Colours() const {
@@ -56,9 +57,8 @@ class TextConsole {
   int background_ = 0;
   bool pendingScroll_ = false;
   bool keyboardLost_ = false;
-  // Kept between calls so that placing a character allocates nothing.
-  std::u32string text_;
-  std::vector<Cell> run_;
+  // Kept between calls so that writing a text allocates nothing.
+  std::vector<Cell> cells_;
 };
 
 }  // namespace op

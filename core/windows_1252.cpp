@@ -32,6 +32,12 @@ std::string Utf8ToWindows1252(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   while (!utf8.empty()) {
+    // A stretch of ASCII, the common case, is the same in both.
+    std::size_t ascii = 0;
+    while (ascii < utf8.size() && static_cast<unsigned char>(utf8[ascii]) < 0x80) ++ascii;
+    out.append(utf8.substr(0, ascii));
+    utf8.remove_prefix(ascii);
+    if (utf8.empty()) break;
     Utf8Step step = DecodeUtf8(utf8);
     if (step.length == 0) step = {kReplacementCharacter, utf8.size()};
     const int byte = UnicodeToWindows1252(step.code);

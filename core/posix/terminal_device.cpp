@@ -25,7 +25,10 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr char kRestore[] = "\x1b[0m\x1b[?25h";
-constexpr std::size_t kFlushAt = 64 * 1024;
+// Output goes to the terminal in pieces this size: small enough that the
+// terminal reads one piece while the next is being made, large enough that
+// the system calls stay few.
+constexpr std::size_t kFlushAt = 8 * 1024;
 // A terminal answers a cursor query at once; one that does not answer
 // within this time never will.
 constexpr int kReplyWaitMs = 300;
@@ -49,6 +52,15 @@ struct TerminalState {
   // a write into the last column.
   Position terminalAt;
   bool terminalAtKnown = false;
+  // The last write filled the row's last column: the terminal holds its
+  // cursor there and wraps only when the next character comes, so any
+  // character must be preceded by a move.
+  bool wrapPending = false;
+  // The bottom row as a scroll left it: blank from `blankFrom` to the right
+  // edge in the background of `blankColours`. 0: no row known blank.
+  int blankRow = 0;
+  int blankFrom = 1;
+  ColourPair blankColours = 0;
   GridSize size;
   bool sizeKnown = false;
   bool cursorVisible = true;
@@ -187,14 +199,17 @@ GridSize ReadSize() {
   return size;
 }
 
-// Cached: TextConsole asks for every character it places.
+void RereadSize() {
+  gResized = 0;  // cleared first, so a resize during the read is not lost
+  g.size = ReadSize();
+  g.terminalAtKnown = false;
+  g.blankRow = 0;  // a terminal may rewrap its rows when resized
+  g.sizeKnown = true;
+}
+
+// Cached: TextConsole asks for every text it places.
 GridSize CurrentSize() {
-  if (!g.sizeKnown || gResized) {
-    gResized = 0;  // cleared first, so a resize during the read is not lost
-    g.size = ReadSize();
-    g.terminalAtKnown = false;
-    g.sizeKnown = true;
-  }
+  if (!g.sizeKnown || gResized) [[unlikely]] RereadSize();
   return g.size;
 }
 
@@ -209,26 +224,75 @@ void SetSgr(ColourPair colours) {
   g.sgr = colours;
 }
 
+// Moves within a row are spelled short, as every echoed row needs one.
+// Every move is absolute, so a terminal that puts the cursor elsewhere
+// than expected (a line feed that also returns) is set right again.
 void MoveTerminalCursor(Position at) {
-  if (g.terminalAtKnown && g.terminalAt == at) return;
-  vt::AppendCursorMove(g.output, at);
+  if (g.terminalAtKnown && !g.wrapPending && g.terminalAt == at) return;
+  if (g.terminalAtKnown && g.terminalAt.row == at.row) {
+    if (at.column == 1) {
+      g.output += '\r';
+    } else {
+      vt::AppendColumnMove(g.output, at.column);
+    }
+  } else {
+    vt::AppendCursorMove(g.output, at);
+  }
   g.terminalAt = at;
   g.terminalAtKnown = true;
+  g.wrapPending = false;
 }
 
 // A line feed on the bottom row scrolls the whole screen, and the row that
 // leaves the top goes into the terminal's scrollback. OPOST is off, so
-// "\n" is a pure line feed.
+// "\n" is a pure line feed and the column stays where it was. The row it
+// brings in is blank in the background in effect, just as an erase would
+// make it.
 void ScrollScreen() {
   const int bottom = CurrentSize().height;
-  if (g.terminalAtKnown && g.terminalAt.row == bottom) {
-    g.output += "\r\n";  // already on the bottom row: no move needed
-  } else {
-    vt::AppendCursorMove(g.output, {bottom, 1});
-    g.output += '\n';
+  if (!g.terminalAtKnown || g.terminalAt.row != bottom) {
+    MoveTerminalCursor({bottom, 1});
+  } else if (g.wrapPending) {
+    MoveTerminalCursor({bottom, 1});  // a carriage return ends the wait
   }
-  g.terminalAt = {bottom, 1};
-  g.terminalAtKnown = true;
+  g.output += '\n';
+  // After a reset the background is the terminal's own, not one of ours.
+  g.blankRow = g.sgr >= 0 ? bottom : 0;
+  g.blankFrom = 1;
+  g.blankColours = static_cast<ColourPair>(g.sgr);
+}
+
+int Digits(int number) {
+  int digits = 1;
+  while (number >= 10) {
+    number /= 10;
+    ++digits;
+  }
+  return digits;
+}
+
+// The bytes MoveTerminalCursor would send.
+int MoveCost(Position at) {
+  if (g.terminalAtKnown && !g.wrapPending && g.terminalAt == at) return 0;
+  if (g.terminalAtKnown && g.terminalAt.row == at.row) {
+    return at.column == 1 ? 1 : 3 + Digits(at.column);
+  }
+  return 4 + Digits(at.row) + Digits(at.column);
+}
+
+// A space shows nothing but its background: leading spaces that fall on
+// cells a scroll left blank in the same background need not be sent, when
+// moving past them is shorter than sending them.
+std::size_t BlankLead(Position at, std::span<const Cell> cells) {
+  if (at.row != g.blankRow || at.column < g.blankFrom) return 0;
+  std::size_t count = 0;
+  while (count < cells.size() && cells[count].character == U' ' &&
+         (cells[count].colours >> 4) == (g.blankColours >> 4)) {
+    ++count;
+  }
+  if (count == cells.size()) return count;  // nothing to send at all
+  const int skippedTo = MoveCost({at.row, at.column + static_cast<int>(count)});
+  return skippedTo < MoveCost(at) + static_cast<int>(count) ? count : 0;
 }
 
 // Shows the cursor where TextConsole put it, then sends everything.
@@ -404,40 +468,45 @@ class TerminalDevice : public ConsoleDevice {
     const auto room = static_cast<std::size_t>(size.width - at.column + 1);
     cells = cells.first(std::min(cells.size(), room));
     if (cells.empty()) return;
+    const std::size_t skipped = BlankLead(at, cells);
+    cells = cells.subspan(skipped);
+    at.column += static_cast<int>(skipped);
+    if (cells.empty()) return;
+    if (at.row == g.blankRow) {
+      g.blankFrom = std::max(g.blankFrom, at.column + static_cast<int>(cells.size()));
+    }
     MoveTerminalCursor(at);
-    // Printable ASCII in the colours in effect, the common case, goes out in
-    // runs rather than a character at a time.
-    char run[256];
-    std::size_t length = 0;
-    const auto sendRun = [&] {
-      g.output.append(run, length);
-      length = 0;
-    };
-    for (const Cell& cell : cells) {
-      if (cell.colours != g.sgr) {
-        sendRun();
-        SetSgr(cell.colours);
+    for (std::size_t i = 0; i < cells.size();) {
+      const ColourPair colours = cells[i].colours;
+      SetSgr(colours);
+      // Printable ASCII in one colour pair, the common case, is copied out
+      // as bytes in one pass rather than spelled a character at a time.
+      const std::size_t old = g.output.size();
+      g.output.resize(old + (cells.size() - i));
+      char* const first = g.output.data() + old;
+      char* out = first;
+      for (; i < cells.size(); ++i) {
+        const Cell cell = cells[i];
+        if (cell.colours != colours || cell.character - 0x20 >= 0x5F) break;
+        *out++ = static_cast<char>(cell.character);
       }
-      if (cell.character >= 0x20 && cell.character < 0x7F) {
-        run[length++] = static_cast<char>(cell.character);
-        if (length == sizeof run) sendRun();
-      } else {
-        sendRun();
-        AppendUtf8(g.output, vt::Glyph(cell.character));
+      g.output.resize(old + static_cast<std::size_t>(out - first));
+      if (out == first) {
+        AppendUtf8(g.output, vt::Glyph(cells[i].character));
+        ++i;
       }
     }
-    sendRun();
     g.terminalAt.column += static_cast<int>(cells.size());
-    // After the last column the terminal waits to wrap; where the next
-    // character lands then depends on the terminal, so move explicitly.
-    if (g.terminalAt.column > size.width) g.terminalAtKnown = false;
+    if (g.terminalAt.column > size.width) {
+      g.terminalAt.column = size.width;
+      g.wrapPending = true;
+    }
     FlushIfLarge();
   }
 
   void ScrollUp(ColourPair blank) override {
+    SetSgr(blank);  // first: the new row takes the colours in effect
     ScrollScreen();
-    SetSgr(blank);
-    g.output += "\x1b[2K";  // the new bottom row, blank in `blank`
     FlushIfLarge();
   }
 

@@ -15,6 +15,19 @@ inline int AnsiIndex(int colour) {
   return ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2);
 }
 
+// A number's decimal digits, without the allocation std::to_string may do.
+inline void AppendNumber(std::string& out, int number) {
+  char digits[12];
+  char* end = digits + sizeof digits;
+  char* at = end;
+  unsigned value = number < 0 ? 0u : static_cast<unsigned>(number);
+  do {
+    *--at = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  out.append(at, static_cast<std::size_t>(end - at));
+}
+
 // "\x1b[0;FG;BGm": starts from a reset so no attribute of others lingers.
 inline void AppendSgr(std::string& out, ColourPair colours) {
   const int foreground = colours & 0x0F;
@@ -22,18 +35,25 @@ inline void AppendSgr(std::string& out, ColourPair colours) {
   const int fg = AnsiIndex(foreground) + ((foreground & 8) ? 90 : 30);
   const int bg = AnsiIndex(background) + ((background & 8) ? 100 : 40);
   out += "\x1b[0;";
-  out += std::to_string(fg);
+  AppendNumber(out, fg);
   out += ';';
-  out += std::to_string(bg);
+  AppendNumber(out, bg);
   out += 'm';
 }
 
 inline void AppendCursorMove(std::string& out, Position at) {
   out += "\x1b[";
-  out += std::to_string(at.row);
+  AppendNumber(out, at.row);
   out += ';';
-  out += std::to_string(at.column);
+  AppendNumber(out, at.column);
   out += 'H';
+}
+
+// To a column of the row the cursor is on.
+inline void AppendColumnMove(std::string& out, int column) {
+  out += "\x1b[";
+  AppendNumber(out, column);
+  out += 'G';
 }
 
 // A control byte written to the terminal would be obeyed, not shown; a

@@ -88,6 +88,8 @@ class OpfileTest(ScratchTestCase):
         first_bits = top + 4
         for i in range(first_bits, first_bits + len(groups)):
             self.assertEqual(visible_colours(cells[i]), {(CYAN, BLACK)}, "bit row %d colours" % i)
+            # The indent is blank but on the same black as the bits.
+            self.assertEqual({cell.bg for cell in cells[i][:13]}, {BLACK}, "bit row %d background" % i)
         for i in (first_bits + len(groups) + 1, first_bits + len(groups) + 2):
             self.assertEqual(visible_colours(cells[i]), {(GREY, BLACK)}, "summary row %d colours" % i)
 
@@ -106,6 +108,24 @@ class OpfileTest(ScratchTestCase):
         self.assertEqual(self.read(self.file("OpSymbs.inc")),
                          expected_include("DL1ABC JO31", self.example))
         self.assert_terminal_restored()
+
+    def test_rows_brought_in_by_scrolling_keep_their_colours(self):
+        # A pane too short for the dialogue: every bit row arrives by a scroll.
+        self.file("OpBits.txt", self.example)
+        self.start(width=60, height=8)
+        self.answer("DL1ABC", question_row=0)
+        cells = self.wait_for_count(96)
+        groups, _ = bit_groups(self.example)
+        transcript = [QUESTION + "DL1ABC", "", "", ""] + ["     " + g for g in groups]
+        transcript += ["", "OpSymbs.inc Written", " 96 Bits"]
+        dump = "\n" + self.pane.dump()
+        # The last row is the empty one the count row's line end opened.
+        self.assertEqual([row_text(row) for row in cells], transcript[-7:] + [""], dump)
+        for i in range(4):
+            self.assertEqual(visible_colours(cells[i]), {(CYAN, BLACK)}, "bit row %d colours%s" % (i, dump))
+            self.assertEqual({cell.bg for cell in cells[i][:13]}, {BLACK},
+                             "bit row %d background%s" % (i, dump))
+        self.assertEqual(self.press_key_and_get_status(), 0)
 
     def test_comment_editing_ignores_control_keys(self):
         self.file("OpBits.txt", self.example)
