@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 
 namespace op {
 
@@ -61,6 +62,9 @@ class ConsoleDevice {
   // acting on no character and leaving the cursor where it is. Cells past
   // the right edge are dropped.
   virtual void PutCells(Position at, std::span<const Cell> cells) = 0;
+  // The same for plain text: characters 32..126 only, all in `colours`. The
+  // common case, which a device may send on without a cell per character.
+  virtual void PutPlain(Position at, std::string_view text, ColourPair colours);
   // Moves rows 2..H up by one; row H becomes spaces in `blank`.
   virtual void ScrollUp(ColourPair blank) = 0;
   // The colours the console uses for text that others write to it.

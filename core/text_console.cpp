@@ -5,6 +5,21 @@
 #include "code_page.h"
 
 namespace op {
+namespace {
+
+std::span<const Cell> Head(std::span<const Cell> run, std::size_t count) { return run.first(count); }
+std::span<const Cell> Tail(std::span<const Cell> run, std::size_t count) { return run.subspan(count); }
+std::string_view Head(std::string_view run, std::size_t count) { return run.substr(0, count); }
+std::string_view Tail(std::string_view run, std::size_t count) { return run.substr(count); }
+
+// Characters 32..126: shown as they are, the same in every code page.
+bool IsPlain(std::string_view text) {
+  bool plain = true;  // no early exit: compilers make vector code of this
+  for (const char c : text) plain &= static_cast<unsigned char>(c - 0x20) < 0x5F;
+  return plain;
+}
+
+}  // namespace
 
 void TextConsole::Open() {
   device_.Open();
@@ -38,20 +53,29 @@ TextConsole::Frame TextConsole::Look() {
 
 void TextConsole::ScrollOnce() { device_.ScrollUp(Colours()); }
 
-// Places cells at the cursor in runs of one row, so the device is called
-// once per row rather than once per character. A character landing in the
-// last cell of the bottom row does not scroll at once: the cursor waits at
-// the start of that row until the next character arrives.
-void TextConsole::Place(Frame& frame, std::span<const Cell> cells) {
-  while (!cells.empty()) {
+void TextConsole::PutRow(Position at, std::span<const Cell> cells) {
+  device_.PutCells(at, cells);
+}
+
+void TextConsole::PutRow(Position at, std::string_view plain) {
+  device_.PutPlain(at, plain, Colours());
+}
+
+// Places a run at the cursor a row at a time, so the device is called once
+// per row rather than once per character. A character landing in the last
+// cell of the bottom row does not scroll at once: the cursor waits at the
+// start of that row until the next character arrives.
+template <typename Run>
+void TextConsole::Place(Frame& frame, Run run) {
+  while (!run.empty()) {
     if (pendingScroll_) {
       pendingScroll_ = false;
       ScrollOnce();
     }
     const auto room = static_cast<std::size_t>(frame.size.width - frame.cursor.column + 1);
-    const std::size_t count = std::min(room, cells.size());
-    device_.PutCells(frame.cursor, cells.first(count));
-    cells = cells.subspan(count);
+    const std::size_t count = std::min(room, run.size());
+    PutRow(frame.cursor, Head(run, count));
+    run = Tail(run, count);
     if (count < room) {
       frame.cursor.column += static_cast<int>(count);
     } else if (frame.cursor.row < frame.size.height) {
@@ -66,11 +90,16 @@ void TextConsole::Place(Frame& frame, std::span<const Cell> cells) {
 
 void TextConsole::Write(std::string_view text) {
   if (text.empty()) return;
-  const ColourPair colours = Colours();
   Frame frame = Look();
-  // A long text goes out a piece at a time, so that its cells never take
-  // much memory however long it is. ASCII is the same in every code page:
-  // the echo of the bits, the messages and the indents need no conversion.
+  // Plain text, the common case (the echo of the bits, the messages), goes
+  // to the device as it is.
+  if (IsPlain(text)) {
+    Place(frame, text);
+    return;
+  }
+  // Otherwise a piece at a time, so that its cells never take much memory
+  // however long the text is. ASCII is the same in every code page.
+  const ColourPair colours = Colours();
   constexpr std::size_t kPiece = 4096;
   while (!text.empty()) {
     const std::size_t length = std::min(text.size(), kPiece);
@@ -82,7 +111,7 @@ void TextConsole::Write(std::string_view text) {
       cells_[ascii] = {c, colours};
     }
     if (ascii == length) {
-      Place(frame, cells_);
+      Place(frame, std::span<const Cell>(cells_));
       text.remove_prefix(length);
       continue;
     }
@@ -92,7 +121,7 @@ void TextConsole::Write(std::string_view text) {
     cells_.resize(ascii + characters.size());
     std::size_t i = ascii;
     for (const char32_t c : characters) cells_[i++] = {c, colours};
-    Place(frame, cells_);
+    Place(frame, std::span<const Cell>(cells_));
     break;
   }
 }

@@ -45,7 +45,12 @@ class TextConsole {
   };
   // Reads the grid's size and the cursor afresh, clamped to the grid.
   Frame Look();
-  void Place(Frame& frame, std::span<const Cell> cells);
+  // Places a run (cells, or plain text in the current colours) at the
+  // cursor, a row at a time.
+  template <typename Run>
+  void Place(Frame& frame, Run run);
+  void PutRow(Position at, std::span<const Cell> cells);
+  void PutRow(Position at, std::string_view plain);
   void ScrollOnce();
   void EraseBack(Frame& frame);
   ColourPair Colours() const {

@@ -282,17 +282,43 @@ int MoveCost(Position at) {
 
 // A space shows nothing but its background: leading spaces that fall on
 // cells a scroll left blank in the same background need not be sent, when
-// moving past them is shorter than sending them.
-std::size_t BlankLead(Position at, std::span<const Cell> cells) {
-  if (at.row != g.blankRow || at.column < g.blankFrom) return 0;
-  std::size_t count = 0;
-  while (count < cells.size() && cells[count].character == U' ' &&
-         (cells[count].colours >> 4) == (g.blankColours >> 4)) {
-    ++count;
+// moving past them is shorter than sending them. `spaces` is how many the
+// text starts with, `colours` theirs; `size` the text's length.
+std::size_t BlankLead(Position at, std::size_t spaces, ColourPair colours, std::size_t size) {
+  if (spaces == 0 || at.row != g.blankRow || at.column < g.blankFrom) return 0;
+  if ((colours >> 4) != (g.blankColours >> 4)) return 0;
+  if (spaces == size) return spaces;  // nothing to send at all
+  const int skippedTo = MoveCost({at.row, at.column + static_cast<int>(spaces)});
+  return skippedTo < MoveCost(at) + static_cast<int>(spaces) ? spaces : 0;
+}
+
+// Clips a run to the grid's row; false when nothing of it is on the grid.
+template <typename Run>
+bool ClipToRow(Position& at, Run& run, GridSize size) {
+  if (at.row < 1 || at.row > size.height || at.column > size.width) return false;
+  if (at.column < 1) {
+    const auto hidden = static_cast<std::size_t>(1 - at.column);
+    if (hidden >= run.size()) return false;
+    run = run.subspan(hidden);
+    at.column = 1;
   }
-  if (count == cells.size()) return count;  // nothing to send at all
-  const int skippedTo = MoveCost({at.row, at.column + static_cast<int>(count)});
-  return skippedTo < MoveCost(at) + static_cast<int>(count) ? count : 0;
+  const auto room = static_cast<std::size_t>(size.width - at.column + 1);
+  run = run.first(std::min(run.size(), room));
+  return !run.empty();
+}
+
+// Where the terminal's cursor stands after `count` cells were written from
+// `at`, and what of the bottom row is still blank.
+void NoteWritten(Position at, std::size_t count, GridSize size) {
+  if (at.row == g.blankRow) {
+    g.blankFrom = std::max(g.blankFrom, at.column + static_cast<int>(count));
+  }
+  g.terminalAt.column += static_cast<int>(count);
+  if (g.terminalAt.column > size.width) {
+    g.terminalAt.column = size.width;
+    g.wrapPending = true;
+  }
+  FlushIfLarge();
 }
 
 // Shows the cursor where TextConsole put it, then sends everything.
@@ -458,50 +484,42 @@ class TerminalDevice : public ConsoleDevice {
 
   void PutCells(Position at, std::span<const Cell> cells) override {
     const GridSize size = CurrentSize();
-    if (at.row < 1 || at.row > size.height || at.column > size.width) return;
-    if (at.column < 1) {
-      const auto hidden = static_cast<std::size_t>(1 - at.column);
-      if (hidden >= cells.size()) return;
-      cells = cells.subspan(hidden);
-      at.column = 1;
+    if (!ClipToRow(at, cells, size)) return;
+    std::size_t spaces = 0;
+    while (spaces < cells.size() && cells[spaces].character == U' ' &&
+           cells[spaces].colours == cells[0].colours) {
+      ++spaces;
     }
-    const auto room = static_cast<std::size_t>(size.width - at.column + 1);
-    cells = cells.first(std::min(cells.size(), room));
-    if (cells.empty()) return;
-    const std::size_t skipped = BlankLead(at, cells);
+    const std::size_t skipped = BlankLead(at, spaces, cells[0].colours, cells.size());
     cells = cells.subspan(skipped);
     at.column += static_cast<int>(skipped);
     if (cells.empty()) return;
-    if (at.row == g.blankRow) {
-      g.blankFrom = std::max(g.blankFrom, at.column + static_cast<int>(cells.size()));
-    }
     MoveTerminalCursor(at);
-    for (std::size_t i = 0; i < cells.size();) {
-      const ColourPair colours = cells[i].colours;
-      SetSgr(colours);
-      // Printable ASCII in one colour pair, the common case, is copied out
-      // as bytes in one pass rather than spelled a character at a time.
-      const std::size_t old = g.output.size();
-      g.output.resize(old + (cells.size() - i));
-      char* const first = g.output.data() + old;
-      char* out = first;
-      for (; i < cells.size(); ++i) {
-        const Cell cell = cells[i];
-        if (cell.colours != colours || cell.character - 0x20 >= 0x5F) break;
-        *out++ = static_cast<char>(cell.character);
-      }
-      g.output.resize(old + static_cast<std::size_t>(out - first));
-      if (out == first) {
-        AppendUtf8(g.output, vt::Glyph(cells[i].character));
-        ++i;
+    for (const Cell& cell : cells) {
+      SetSgr(cell.colours);
+      if (cell.character >= 0x20 && cell.character < 0x7F) {
+        g.output += static_cast<char>(cell.character);
+      } else {
+        AppendUtf8(g.output, vt::Glyph(cell.character));
       }
     }
-    g.terminalAt.column += static_cast<int>(cells.size());
-    if (g.terminalAt.column > size.width) {
-      g.terminalAt.column = size.width;
-      g.wrapPending = true;
-    }
-    FlushIfLarge();
+    NoteWritten(at, cells.size(), size);
+  }
+
+  void PutPlain(Position at, std::string_view text, ColourPair colours) override {
+    const GridSize size = CurrentSize();
+    std::span<const char> run(text);
+    if (!ClipToRow(at, run, size)) return;
+    std::size_t spaces = 0;
+    while (spaces < run.size() && run[spaces] == ' ') ++spaces;
+    const std::size_t skipped = BlankLead(at, spaces, colours, run.size());
+    run = run.subspan(skipped);
+    at.column += static_cast<int>(skipped);
+    if (run.empty()) return;
+    MoveTerminalCursor(at);
+    SetSgr(colours);
+    g.output.append(run.data(), run.size());
+    NoteWritten(at, run.size(), size);
   }
 
   void ScrollUp(ColourPair blank) override {
