@@ -48,8 +48,7 @@ struct TerminalState {
   bool hadKeyboard = false;  // Open found one: a closed input means it was lost
   Position cursor;
   // Where the terminal's own cursor stands, so a move is sent only when the
-  // next cell is not where the last one left it; unknown after a resize or
-  // a write into the last column.
+  // next cell is not where the last one left it; unknown after a resize.
   Position terminalAt;
   bool terminalAtKnown = false;
   // The last write filled the row's last column: the terminal holds its
@@ -250,10 +249,9 @@ void MoveTerminalCursor(Position at) {
 // make it.
 void ScrollScreen() {
   const int bottom = CurrentSize().height;
-  if (!g.terminalAtKnown || g.terminalAt.row != bottom) {
+  // Off the bottom row, or waiting to wrap (a carriage return ends that).
+  if (!g.terminalAtKnown || g.terminalAt.row != bottom || g.wrapPending) {
     MoveTerminalCursor({bottom, 1});
-  } else if (g.wrapPending) {
-    MoveTerminalCursor({bottom, 1});  // a carriage return ends the wait
   }
   g.output += '\n';
   // After a reset the background is the terminal's own, not one of ours.
