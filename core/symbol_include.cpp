@@ -54,9 +54,10 @@ void SymbolIncludeWriter::Begin(std::string_view comment) {
   }
 }
 
-// The echo of a row is gathered and placed in one piece before anything
-// that is not a plain character (a line end, a colour change): the screen
-// ends up the same as placing each bit on its own, at a fraction of the work.
+// The echo of a row of 32 bits is gathered and placed in one piece before
+// anything that is not a plain character (a line end, a colour change): the
+// screen ends up the same as placing each bit on its own, at a fraction of
+// the work.
 void SymbolIncludeWriter::Echo(std::string_view text) {
   echo_.append(text);
   if (echo_.size() >= kEchoChunk) FlushEcho();
@@ -79,9 +80,13 @@ void SymbolIncludeWriter::TakeGroup() {
   char echo[kEchoPiece.size()];
   kEchoPiece.copy(echo, sizeof echo);
   std::copy(group_, group_ + 8, echo + kEchoPiece.find('.'));  // padding zeros follow the bits
-  if (layout_ == EchoLayout::GroupPerLine) EchoLineEnd();
-  Echo(std::string_view(echo, sizeof echo));
-  if (layout_ == EchoLayout::RowsOf32 && count_ % 32 == 0) EchoLineEnd();
+  if (layout_ == EchoLayout::GroupPerLine) {
+    console_.LineEnd();  // a row of its own: nothing to gather
+    console_.Write(std::string_view(echo, sizeof echo));
+  } else {
+    Echo(std::string_view(echo, sizeof echo));
+    if (count_ % 32 == 0) EchoLineEnd();
+  }
   char line[kDataLine.size()];
   kDataLine.copy(line, sizeof line);
   std::copy(group_, group_ + 8, line + kDataLine.find('.'));

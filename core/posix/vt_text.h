@@ -2,6 +2,7 @@
 // sequence and its character as a glyph of exactly one column.
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 #include "../console_device.h"
@@ -49,11 +50,21 @@ inline void AppendCursorMove(std::string& out, Position at) {
   out += 'H';
 }
 
-// To a column of the row the cursor is on.
+// To a column of the row the cursor is on; spelled in one piece, as every
+// echoed row needs one.
 inline void AppendColumnMove(std::string& out, int column) {
-  out += "\x1b[";
-  AppendNumber(out, column);
-  out += 'G';
+  char move[16] = "\x1b[";
+  char* end = move + 2;
+  char digits[12];
+  char* first = digits + sizeof digits;
+  unsigned value = column < 0 ? 0u : static_cast<unsigned>(column);
+  do {
+    *--first = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  end = std::copy(first, digits + sizeof digits, end);
+  *end++ = 'G';
+  out.append(move, static_cast<std::size_t>(end - move));
 }
 
 // A control byte written to the terminal would be obeyed, not shown; a
