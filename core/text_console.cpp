@@ -14,10 +14,12 @@ std::string_view Tail(std::string_view run, std::size_t count) { return run.subs
 
 // Characters 32..126: shown as they are, the same in every code page.
 bool IsPlain(std::string_view text) {
-  bool plain = true;  // no early exit: compilers make vector code of this
-  for (const char c : text) plain &= static_cast<unsigned char>(c - 0x20) < 0x5F;
-  return plain;
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c - 0x20) < 0x5F; });
 }
+
+char32_t CodeOf(char c) { return static_cast<unsigned char>(c); }
+char32_t CodeOf(char32_t c) { return c; }
 
 }  // namespace
 
@@ -88,6 +90,21 @@ void TextConsole::Place(Frame& frame, Run run) {
   device_.SetCursor(frame.cursor);
 }
 
+// Places characters as cells a piece at a time, so that the cells never
+// take much memory however long the text is.
+template <typename Characters>
+void TextConsole::PlaceAsCells(Frame& frame, Characters characters) {
+  constexpr std::size_t kPiece = 4096;
+  const ColourPair colours = Colours();
+  while (!characters.empty()) {
+    const std::size_t length = std::min(characters.size(), kPiece);
+    cells_.resize(length);
+    for (std::size_t i = 0; i < length; ++i) cells_[i] = {CodeOf(characters[i]), colours};
+    Place(frame, std::span<const Cell>(cells_));
+    characters.remove_prefix(length);
+  }
+}
+
 void TextConsole::Write(std::string_view text) {
   if (text.empty()) return;
   Frame frame = Look();
@@ -97,32 +114,17 @@ void TextConsole::Write(std::string_view text) {
     Place(frame, text);
     return;
   }
-  // Otherwise a piece at a time, so that its cells never take much memory
-  // however long the text is. ASCII is the same in every code page.
-  const ColourPair colours = Colours();
-  constexpr std::size_t kPiece = 4096;
-  while (!text.empty()) {
-    const std::size_t length = std::min(text.size(), kPiece);
-    cells_.resize(length);
-    std::size_t ascii = 0;
-    for (; ascii < length; ++ascii) {
-      const auto c = static_cast<unsigned char>(text[ascii]);
-      if (c >= 0x80) break;
-      cells_[ascii] = {c, colours};
-    }
-    if (ascii == length) {
-      Place(frame, std::span<const Cell>(cells_));
-      text.remove_prefix(length);
-      continue;
-    }
-    // The rest is converted as a whole: a piece must not end inside a
-    // character of a code page that spells some characters in two bytes.
-    const std::u32string characters = FromCodePage(text.substr(ascii));
-    cells_.resize(ascii + characters.size());
-    std::size_t i = ascii;
-    for (const char32_t c : characters) cells_[i++] = {c, colours};
-    Place(frame, std::span<const Cell>(cells_));
-    break;
+  // ASCII is the same in every code page. From the first character beyond
+  // it the rest is converted as a whole: a piece must not end inside a
+  // character of a code page that spells some characters in two bytes.
+  const auto ascii = static_cast<std::size_t>(
+      std::find_if(text.begin(), text.end(),
+                   [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) -
+      text.begin());
+  PlaceAsCells(frame, text.substr(0, ascii));
+  if (ascii < text.size()) {
+    const std::u32string rest = FromCodePage(text.substr(ascii));
+    PlaceAsCells(frame, std::u32string_view(rest));
   }
 }
 

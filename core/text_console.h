@@ -49,6 +49,8 @@ class TextConsole {
   // cursor, a row at a time.
   template <typename Run>
   void Place(Frame& frame, Run run);
+  template <typename Characters>
+  void PlaceAsCells(Frame& frame, Characters characters);
   void PutRow(Position at, std::span<const Cell> cells);
   void PutRow(Position at, std::string_view plain);
   void ScrollOnce();
