@@ -219,24 +219,25 @@ Position Clamp(Position at, GridSize size) {
 
 void SetSgr(ColourPair colours) {
   if (g.sgr == colours) return;
-  vt::AppendSgr(g.output, colours);
+  g.output += vt::Sgr(colours).View();
   g.sgr = colours;
 }
 
+// The move of the terminal's cursor to `at`, empty when it is there.
 // Moves within a row are spelled short, as every echoed row needs one.
 // Every move is absolute, so a terminal that puts the cursor elsewhere
 // than expected (a line feed that also returns) is set right again.
-void MoveTerminalCursor(Position at) {
-  if (g.terminalAtKnown && !g.wrapPending && g.terminalAt == at) return;
+vt::Sequence SpellMove(Position at) {
+  if (g.terminalAtKnown && !g.wrapPending && g.terminalAt == at) return {};
   if (g.terminalAtKnown && g.terminalAt.row == at.row) {
-    if (at.column == 1) {
-      g.output += '\r';
-    } else {
-      vt::AppendColumnMove(g.output, at.column);
-    }
-  } else {
-    vt::AppendCursorMove(g.output, at);
+    if (at.column == 1) return {{'\r'}, 1};
+    return vt::ColumnMove(at.column);
   }
+  return vt::CursorMove(at);
+}
+
+void MoveTerminalCursor(Position at) {
+  g.output += SpellMove(at).View();
   g.terminalAt = at;
   g.terminalAtKnown = true;
   g.wrapPending = false;
@@ -260,34 +261,23 @@ void ScrollScreen() {
   g.blankColours = static_cast<ColourPair>(g.sgr);
 }
 
-int Digits(int number) {
-  int digits = 1;
-  while (number >= 10) {
-    number /= 10;
-    ++digits;
-  }
-  return digits;
-}
-
-// The bytes MoveTerminalCursor would send.
-int MoveCost(Position at) {
-  if (g.terminalAtKnown && !g.wrapPending && g.terminalAt == at) return 0;
-  if (g.terminalAtKnown && g.terminalAt.row == at.row) {
-    return at.column == 1 ? 1 : 3 + Digits(at.column);
-  }
-  return 4 + Digits(at.row) + Digits(at.column);
-}
-
 // A space shows nothing but its background: leading spaces that fall on
 // cells a scroll left blank in the same background need not be sent, when
-// moving past them is shorter than sending them. `spaces` is how many the
-// text starts with, `colours` theirs; `size` the text's length.
-std::size_t BlankLead(Position at, std::size_t spaces, ColourPair colours, std::size_t size) {
-  if (spaces == 0 || at.row != g.blankRow || at.column < g.blankFrom) return 0;
-  if ((colours >> 4) != (g.blankColours >> 4)) return 0;
-  if (spaces == size) return spaces;  // nothing to send at all
-  const int skippedTo = MoveCost({at.row, at.column + static_cast<int>(spaces)});
-  return skippedTo < MoveCost(at) + static_cast<int>(spaces) ? spaces : 0;
+// moving past them is shorter than sending them. Takes them off the run and
+// moves `at` past them; `isSpace` tells a space of the run in `colours`.
+template <typename Run, typename IsSpace>
+void SkipBlankLead(Position& at, Run& run, ColourPair colours, IsSpace isSpace) {
+  if (at.row != g.blankRow || at.column < g.blankFrom) return;
+  if ((colours >> 4) != (g.blankColours >> 4)) return;
+  std::size_t spaces = 0;
+  while (spaces < run.size() && isSpace(run[spaces])) ++spaces;
+  if (spaces == 0) return;
+  if (spaces < run.size()) {  // else nothing is left to send at all
+    const std::size_t skippedTo = SpellMove({at.row, at.column + static_cast<int>(spaces)}).size;
+    if (skippedTo >= SpellMove(at).size + spaces) return;
+  }
+  run = run.subspan(spaces);
+  at.column += static_cast<int>(spaces);
 }
 
 // Clips a run to the grid's row; false when nothing of it is on the grid.
@@ -483,14 +473,10 @@ class TerminalDevice : public ConsoleDevice {
   void PutCells(Position at, std::span<const Cell> cells) override {
     const GridSize size = CurrentSize();
     if (!ClipToRow(at, cells, size)) return;
-    std::size_t spaces = 0;
-    while (spaces < cells.size() && cells[spaces].character == U' ' &&
-           cells[spaces].colours == cells[0].colours) {
-      ++spaces;
-    }
-    const std::size_t skipped = BlankLead(at, spaces, cells[0].colours, cells.size());
-    cells = cells.subspan(skipped);
-    at.column += static_cast<int>(skipped);
+    const ColourPair first = cells[0].colours;
+    SkipBlankLead(at, cells, first, [first](const Cell& cell) {
+      return cell.character == U' ' && cell.colours == first;
+    });
     if (cells.empty()) return;
     MoveTerminalCursor(at);
     for (const Cell& cell : cells) {
@@ -508,11 +494,7 @@ class TerminalDevice : public ConsoleDevice {
     const GridSize size = CurrentSize();
     std::span<const char> run(text);
     if (!ClipToRow(at, run, size)) return;
-    std::size_t spaces = 0;
-    while (spaces < run.size() && run[spaces] == ' ') ++spaces;
-    const std::size_t skipped = BlankLead(at, spaces, colours, run.size());
-    run = run.subspan(skipped);
-    at.column += static_cast<int>(skipped);
+    SkipBlankLead(at, run, colours, [](char c) { return c == ' '; });
     if (run.empty()) return;
     MoveTerminalCursor(at);
     SetSgr(colours);

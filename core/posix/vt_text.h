@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "../console_device.h"
 #include "../windows_1252.h"
@@ -16,55 +17,61 @@ inline int AnsiIndex(int colour) {
   return ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2);
 }
 
-// A number's decimal digits, without the allocation std::to_string may do.
-inline void AppendNumber(std::string& out, int number) {
+// Writes a number's decimal digits at `out` and returns their end.
+inline char* SpellNumber(char* out, int number) {
   char digits[12];
-  char* end = digits + sizeof digits;
-  char* at = end;
+  char* const end = digits + sizeof digits;
+  char* first = end;
   unsigned value = number < 0 ? 0u : static_cast<unsigned>(number);
-  do {
-    *--at = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  out.append(at, static_cast<std::size_t>(end - at));
-}
-
-// "\x1b[0;FG;BGm": starts from a reset so no attribute of others lingers.
-inline void AppendSgr(std::string& out, ColourPair colours) {
-  const int foreground = colours & 0x0F;
-  const int background = (colours >> 4) & 0x0F;
-  const int fg = AnsiIndex(foreground) + ((foreground & 8) ? 90 : 30);
-  const int bg = AnsiIndex(background) + ((background & 8) ? 100 : 40);
-  out += "\x1b[0;";
-  AppendNumber(out, fg);
-  out += ';';
-  AppendNumber(out, bg);
-  out += 'm';
-}
-
-inline void AppendCursorMove(std::string& out, Position at) {
-  out += "\x1b[";
-  AppendNumber(out, at.row);
-  out += ';';
-  AppendNumber(out, at.column);
-  out += 'H';
-}
-
-// To a column of the row the cursor is on; spelled in one piece, as every
-// echoed row needs one.
-inline void AppendColumnMove(std::string& out, int column) {
-  char move[16] = "\x1b[";
-  char* end = move + 2;
-  char digits[12];
-  char* first = digits + sizeof digits;
-  unsigned value = column < 0 ? 0u : static_cast<unsigned>(column);
   do {
     *--first = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  end = std::copy(first, digits + sizeof digits, end);
+  return std::copy(first, end, out);
+}
+
+// A short sequence spelled in place, so that it costs no allocation and
+// its length is known before it is sent.
+struct Sequence {
+  char bytes[32];
+  std::size_t size = 0;
+  std::string_view View() const { return {bytes, size}; }
+};
+
+// "\x1b[0;FG;BGm": starts from a reset so no attribute of others lingers.
+inline Sequence Sgr(ColourPair colours) {
+  const int foreground = colours & 0x0F;
+  const int background = (colours >> 4) & 0x0F;
+  Sequence out;
+  char* end = std::copy_n("\x1b[0;", 4, out.bytes);
+  end = SpellNumber(end, AnsiIndex(foreground) + ((foreground & 8) ? 90 : 30));
+  *end++ = ';';
+  end = SpellNumber(end, AnsiIndex(background) + ((background & 8) ? 100 : 40));
+  *end++ = 'm';
+  out.size = static_cast<std::size_t>(end - out.bytes);
+  return out;
+}
+
+// "\x1b[ROW;COLUMNH"
+inline Sequence CursorMove(Position at) {
+  Sequence out;
+  char* end = std::copy_n("\x1b[", 2, out.bytes);
+  end = SpellNumber(end, at.row);
+  *end++ = ';';
+  end = SpellNumber(end, at.column);
+  *end++ = 'H';
+  out.size = static_cast<std::size_t>(end - out.bytes);
+  return out;
+}
+
+// "\x1b[COLUMNG": to a column of the row the cursor is on.
+inline Sequence ColumnMove(int column) {
+  Sequence out;
+  char* end = std::copy_n("\x1b[", 2, out.bytes);
+  end = SpellNumber(end, column);
   *end++ = 'G';
-  out.append(move, static_cast<std::size_t>(end - move));
+  out.size = static_cast<std::size_t>(end - out.bytes);
+  return out;
 }
 
 // A control byte written to the terminal would be obeyed, not shown; a
