@@ -120,10 +120,28 @@ def high_water_mark(pid):
     return 0
 
 
-def pipeline(source, cwd):
+def pipeline(source, cwd, env=None, fetch=""):
+    """Times the pipeline on `source`, after the shell command `fetch`."""
     start = time.perf_counter()
-    subprocess.run(["sh", "-c", PIPELINE, "sh", source, COMMENT], cwd=cwd, check=True)
+    subprocess.run(["sh", "-c", fetch + PIPELINE, "sh", source, COMMENT], cwd=cwd, env=env, check=True)
     return time.perf_counter() - start
+
+
+def compare(work, name, runs, tool, shell):
+    """Runs tool(directory) and shell(directory) in turn, so that a slow
+    spell of the machine falls on both; checks they wrote the same
+    OpSymbs.inc and returns both lists of results."""
+    tool_dir = os.path.join(work, name + "-tool")
+    shell_dir = os.path.join(work, name + "-shell")
+    os.makedirs(tool_dir, exist_ok=True)
+    os.makedirs(shell_dir, exist_ok=True)
+    tool_runs, shell_runs = [], []
+    for _ in range(runs):
+        tool_runs.append(tool(tool_dir))
+        shell_runs.append(shell(shell_dir))
+    if read(os.path.join(tool_dir, "OpSymbs.inc")) != read(os.path.join(shell_dir, "OpSymbs.inc")):
+        sys.exit("OpSymbs.inc differs between the tool and the pipeline for " + name)
+    return tool_runs, shell_runs
 
 
 def read(path):
@@ -145,17 +163,9 @@ def bench_opfile(opfile, runs, work):
     for count in (32767, 10**6, 10**7):
         source = os.path.join(work, "bits-%d.txt" % count)
         bit_file(source, count)
-        tool_dir = os.path.join(work, "tool")
-        shell_dir = os.path.join(work, "shell")
-        os.makedirs(tool_dir, exist_ok=True)
-        os.makedirs(shell_dir, exist_ok=True)
-        # Alternated, so that a slow spell of the machine falls on both.
-        tool_runs, shell_runs = [], []
-        for _ in range(runs):
-            tool_runs.append(drive([opfile, source], tool_dir))
-            shell_runs.append(pipeline(source, shell_dir))
-        if read(os.path.join(tool_dir, "OpSymbs.inc")) != read(os.path.join(shell_dir, "OpSymbs.inc")):
-            sys.exit("OpSymbs.inc differs between opfile and the pipeline for %d bits" % count)
+        tool_runs, shell_runs = compare(work, "%d bits" % count, runs,
+                                        lambda cwd: drive([opfile, source], cwd),
+                                        lambda cwd: pipeline(source, cwd))
         peak = max(r[1] for r in tool_runs)
         peaks.append(peak)
         row("%d bits" % count, statistics.median(r[0] for r in tool_runs),
@@ -188,20 +198,10 @@ def bench_opclip(opclip, runs, work):
             if time.monotonic() > deadline:
                 sys.exit("could not set the clipboard")
             time.sleep(0.1)
-        tool_dir = os.path.join(work, "cliptool")
-        shell_dir = os.path.join(work, "clipshell")
-        os.makedirs(tool_dir, exist_ok=True)
-        os.makedirs(shell_dir, exist_ok=True)
-        tool_runs, shell_runs = [], []
-        for _ in range(runs):
-            tool_runs.append(drive([opclip], tool_dir, env))
-            start = time.perf_counter()
-            subprocess.run(["sh", "-c", "xclip -selection clipboard -out -target UTF8_STRING > clip.out && "
-                            + PIPELINE.replace('"$1"', "clip.out"), "sh", "", COMMENT],
-                           cwd=shell_dir, env=env, check=True)
-            shell_runs.append(time.perf_counter() - start)
-        if read(os.path.join(tool_dir, "OpSymbs.inc")) != read(os.path.join(shell_dir, "OpSymbs.inc")):
-            sys.exit("OpSymbs.inc differs between opclip and the pipeline")
+        fetch = "xclip -selection clipboard -out -target UTF8_STRING > clip.out && "
+        tool_runs, shell_runs = compare(work, "the clipboard", runs,
+                                        lambda cwd: drive([opclip], cwd, env),
+                                        lambda cwd: pipeline("clip.out", cwd, env, fetch))
         print()
         print("%-22s %11s %11s %7s  %13s  %11s" % ("opclip", "tool", "pipeline", "ratio",
                                                    "peak RSS", "screen out"))
