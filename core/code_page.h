@@ -11,5 +11,9 @@ std::u32string FromCodePage(std::string_view text);
 // A character the code page cannot represent becomes its replacement
 // character ('?').
 std::string ToCodePage(std::u32string_view text);
+// Text as the system spells it (file names, a helper's message: the
+// locale's bytes on POSIX, UTF-8 on Windows) as code-page text for the
+// screen.
+std::string FromSystemText(std::string_view text);
 
 }  // namespace op

@@ -21,13 +21,16 @@ struct DirectoryEntry {
   bool special = false;
 };
 
+// The new content of a file, made aside in a temporary file beside it. The
+// old file keeps every byte until Commit puts the new one in its place
+// whole; an OutputFile that ends without Commit leaves no trace.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
   // Writes all of `bytes`, or fails.
   virtual bool Write(std::string_view bytes, std::string& error) = 0;
-  // Ends the file at the current position and closes it.
-  virtual bool Close(std::string& error) = 0;
+  // Flushes the new content to the disk and renames it over the old file.
+  virtual bool Commit(std::string& error) = 0;
 };
 
 class InputFile {
@@ -35,6 +38,8 @@ class InputFile {
   virtual ~InputFile() = default;
   // Bytes read into `buffer`: 0 at the end of the file, -1 on a failure.
   virtual std::ptrdiff_t Read(std::span<char> buffer, std::string& error) = 0;
+  // True when `name` is this very file, under whatever name or link.
+  virtual bool IsSameFileAs(std::string_view name) = 0;
 };
 
 class FileSystem {
@@ -45,10 +50,12 @@ class FileSystem {
   // returns whether it did.
   virtual bool FindEntry(std::string_view pattern,
                          const std::function<bool(const DirectoryEntry&)>& accept) = 0;
-  // Opens for writing only, creating a missing file; an existing file is
-  // held exclusively and cut to length 0 only once it is open.
+  // Starts the replacement of `name`. An existing file must be an ordinary
+  // one that no other program holds; it stays held until the replacement
+  // is done, so two runs never interleave.
   virtual std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) = 0;
-  // Opens an existing file for reading only; never creates one.
+  // Opens an existing ordinary file for reading only; refuses a directory,
+  // a device or a pipe, and never creates a file.
   virtual std::unique_ptr<InputFile> OpenInput(std::string_view name, std::string& error) = 0;
 };
 

@@ -93,9 +93,7 @@ void SymbolIncludeWriter::TakeGroup() {
   ToFile(std::string_view(line, sizeof line));
 }
 
-void SymbolIncludeWriter::NoteInputFailure(std::string message) {
-  if (failure_.empty()) failure_ = std::move(message);
-}
+void SymbolIncludeWriter::NoteInputFailure(std::string_view reason) { Fail(reason); }
 
 bool SymbolIncludeWriter::Finish() {
   const int last = static_cast<int>(count_ % 8);
@@ -109,11 +107,11 @@ bool SymbolIncludeWriter::Finish() {
     ToFile(kLineEnd);
   }
   FlushFile();
-  if (file_) {
-    std::string error;
-    if (!file_->Close(error)) Fail(error);
-    file_.reset();
-  }
+  // Only a complete file replaces the old one; dropping it unfinished
+  // leaves the old one as it was.
+  std::string error;
+  if (file_ && failure_.empty() && !file_->Commit(error)) Fail(error);
+  file_.reset();
   console_.SetColour(7, kKeepColour);
   console_.LineEnd();
   console_.LineEnd();
@@ -138,15 +136,13 @@ void SymbolIncludeWriter::ToFile(std::string_view bytes) {
   if (pending_.size() >= kFileChunk) FlushFile();
 }
 
-// After the first failed write nothing more is written: a later piece
-// landing behind a lost one would make a file that looks whole but is not.
+// After the first failed write nothing more is written, and the unfinished
+// new file goes.
 void SymbolIncludeWriter::FlushFile() {
   if (!file_ || pending_.empty()) return;
   std::string error;
   if (!file_->Write(pending_, error)) {
     Fail(error);
-    std::string ignored;
-    file_->Close(ignored);
     file_.reset();
   }
   pending_.clear();

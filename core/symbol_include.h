@@ -33,7 +33,7 @@ class SymbolIncludeWriter {
   SymbolIncludeWriter(TextConsole& console, FileSystem& files, EchoLayout layout)
       : console_(console), files_(files), layout_(layout) {}
 
-  // Opens OpSymbs.inc and writes the comment line and the empty line.
+  // Starts the new OpSymbs.inc with the comment line and the empty line.
   void Begin(std::string_view comment);
   // Offers one character of the bit stream; only '0' and '1' count. A group
   // of eight goes to the screen and the file once it is complete.
@@ -42,11 +42,11 @@ class SymbolIncludeWriter {
     group_[count_ % 8] = c;
     if (++count_ % 8 == 0) TakeGroup();
   }
-  // The bits fed are not the whole input: the summary reports `message`
-  // instead of success.
-  void NoteInputFailure(std::string message);
-  // Pads the last group, closes the file and writes the summary. True when
-  // the whole file reached the disk.
+  // The bits fed are not the whole input: the old OpSymbs.inc stays, and
+  // the summary says why.
+  void NoteInputFailure(std::string_view reason);
+  // Pads the last group, puts the new file in place of the old one and
+  // writes the summary. True when the whole file reached the disk.
   bool Finish();
 
   std::int64_t BitCount() const { return count_; }

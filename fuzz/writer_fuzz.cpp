@@ -37,7 +37,7 @@ class MemoryOutput final : public op::OutputFile {
     file_.bytes.append(bytes);
     return true;
   }
-  bool Close(std::string&) override {
+  bool Commit(std::string&) override {
     CHECK(!file_.closed);
     file_.closed = true;
     return true;

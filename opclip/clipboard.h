@@ -5,8 +5,15 @@
 
 namespace op {
 
-// The clipboard's current text in the 8-bit code page, cut at its first zero
-// character; the empty text whenever no text can be had. Never fails.
-std::string ReadClipboardText();
+struct ClipboardText {
+  // The clipboard's current text in the 8-bit code page, cut at its first
+  // zero character; empty when the clipboard holds no text.
+  std::string text;
+  // Why the clipboard could not be read at all, for the user; empty when
+  // it was read. An unread clipboard must not pass for an empty one.
+  std::string failure;
+};
+
+ClipboardText ReadClipboardText();
 
 }  // namespace op

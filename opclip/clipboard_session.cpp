@@ -37,13 +37,22 @@ std::string FirstField(std::string_view line) {
 }
 
 int ClipboardSession(TextConsole& console, FileSystem& files,
-                     const std::function<std::string()>& readClipboard) {
+                     const std::function<ClipboardText()>& readClipboard) {
   console.SetColour(14, kKeepColour);
   console.Write("Generate OPERA Data include file from clipboard");
   console.LineEnd();
   console.SetColour(7, kKeepColour);
 
-  const std::string text = readClipboard();
+  const ClipboardText clipboard = readClipboard();
+  if (!clipboard.failure.empty()) {
+    // Not the same as an empty clipboard: OpSymbs.inc stays as it is.
+    console.Write(clipboard.failure);
+    console.LineEnd();
+    console.Beep();
+    console.WaitKey();
+    return 1;
+  }
+  const std::string& text = clipboard.text;
 
   console.SetColour(13, kKeepColour);
   console.Write("Clipboard Data");

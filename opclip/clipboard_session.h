@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "clipboard.h"
 #include "file_system.h"
 #include "text_console.h"
 
@@ -20,9 +21,9 @@ bool HasForeignCharacter(std::string_view text);
 // to the first comma, with trailing spaces removed.
 std::string FirstField(std::string_view line);
 
-// Returns the exit status: 0, or 1 when OpSymbs.inc could not be written or
-// the terminal closed during a question.
+// Returns the exit status: 0, or 1 when the clipboard could not be read,
+// OpSymbs.inc could not be written or the terminal closed during a question.
 int ClipboardSession(TextConsole& console, FileSystem& files,
-                     const std::function<std::string()>& readClipboard);
+                     const std::function<ClipboardText()>& readClipboard);
 
 }  // namespace op

@@ -6,11 +6,7 @@ bool BitFileReader::OpenInput(std::string_view name) {
   file_.reset();
   next_ = filled_ = 0;
   failure_.clear();
-  if (name.find_first_of("*?") != std::string_view::npos) {
-    failure_ = "the name holds a wildcard";
-  } else {
-    file_ = files_.OpenInput(name, failure_);
-  }
+  file_ = files_.OpenInput(name, failure_);
   atEnd_ = file_ == nullptr;
   return !atEnd_;
 }

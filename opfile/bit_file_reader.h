@@ -16,7 +16,7 @@ class BitFileReader {
   explicit BitFileReader(FileSystem& files) : files_(files) {}
 
   // Opens the file at its first byte. False, with Failure() saying why, when
-  // it cannot be opened; a name holding a wildcard is never opened.
+  // it cannot be opened.
   bool OpenInput(std::string_view name);
   // Set by a failed open and by the first read that finds no byte left.
   bool AtEnd() const { return atEnd_; }
@@ -30,6 +30,8 @@ class BitFileReader {
     return static_cast<unsigned char>(buffer_[next_++]);
   }
   void CloseInput() { file_.reset(); }
+  // True when the open file is the one `name` names.
+  bool IsSameFileAs(std::string_view name) const { return file_ && file_->IsSameFileAs(name); }
   // Why the open or a read failed; empty when nothing did.
   const std::string& Failure() const { return failure_; }
 

@@ -3,10 +3,23 @@
 #include <string>
 
 #include "bit_file_reader.h"
+#include "code_page.h"
 #include "command_line.h"
 #include "symbol_include.h"
 
 namespace op {
+namespace {
+
+// Nothing is written: the reason, the bell, a key to end, and status 1.
+int Refuse(TextConsole& console, std::string_view reason) {
+  console.Write(reason);
+  console.LineEnd();
+  console.Beep();
+  console.WaitKey();
+  return 1;
+}
+
+}  // namespace
 
 int BitFileSession(TextConsole& console, FileSystem& files, std::string_view commandTail) {
   AnnounceOverwrite(console, files);
@@ -22,14 +35,16 @@ int BitFileSession(TextConsole& console, FileSystem& files, std::string_view com
   // OpSymbs.inc stays as it is.
   if (console.KeyboardLost()) return 1;
 
+  // Found a moment ago, yet it may be gone, changed or swapped for a device
+  // since; and reading OpSymbs.inc while replacing it would lose its bits.
   BitFileReader reader(files);
+  const std::string shown = FromSystemText(inputName);
   if (!reader.OpenInput(inputName)) {
-    // Found a moment ago but not readable: OpSymbs.inc stays as it is.
-    console.Write(inputName + " cannot be opened: " + reader.Failure());
-    console.LineEnd();
-    console.Beep();
-    console.WaitKey();
-    return 1;
+    return Refuse(console, shown + " cannot be opened: " + reader.Failure());
+  }
+  if (reader.IsSameFileAs(kOutputFileName)) {
+    return Refuse(console, shown + " and " + std::string(kOutputFileName) +
+                               " are the same file: nothing written");
   }
 
   SymbolIncludeWriter writer(console, files, EchoLayout::GroupPerLine);
@@ -37,8 +52,7 @@ int BitFileSession(TextConsole& console, FileSystem& files, std::string_view com
   while (!reader.AtEnd()) writer.Feed(static_cast<char>(reader.ReadByte()));
   reader.CloseInput();
   if (!reader.Failure().empty()) {
-    writer.NoteInputFailure(std::string(kOutputFileName) + " incomplete: reading " + inputName +
-                            " failed: " + reader.Failure());
+    writer.NoteInputFailure("reading " + shown + " failed: " + reader.Failure());
   }
   const bool written = writer.Finish();
   if (!written) console.Beep();

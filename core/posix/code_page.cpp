@@ -3,6 +3,7 @@
 #include "../code_page.h"
 
 #include "../windows_1252.h"
+#include "locale_text.h"
 
 namespace op {
 
@@ -23,6 +24,10 @@ std::string ToCodePage(std::u32string_view text) {
     out.push_back(byte < 0 ? '?' : static_cast<char>(byte));
   }
   return out;
+}
+
+std::string FromSystemText(std::string_view text) {
+  return ToCodePage(locale_text::Decode(text));
 }
 
 }  // namespace op

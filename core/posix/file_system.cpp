@@ -1,11 +1,13 @@
-// Files on POSIX: an ordinary file is a regular file (links followed);
-// wildcards match as fnmatch does, and a name starting with a dot only
-// matches a pattern that starts with a dot.
+// Files on POSIX: a name is taken as it stands (a '*' or '?' in it is just
+// a character); an ordinary file is a regular file, links followed. A file
+// is replaced by renaming a finished temporary file over it, never cut and
+// rewritten in place.
 #include "../file_system.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,24 +15,69 @@
 #include <cerrno>
 #include <cstring>
 
+#include "pending_file.h"
+
 namespace op {
 namespace {
 
+constexpr char kNotOrdinary[] = "not an ordinary file";
+
 std::string Reason(int error) { return std::strerror(error); }
 
-DirectoryEntry EntryOf(std::string name, const struct stat& info) {
-  DirectoryEntry entry;
-  entry.name = std::move(name);
-  entry.directory = S_ISDIR(info.st_mode);
-  entry.special = !entry.directory && !S_ISREG(info.st_mode);
-  return entry;
+// Why a file that exists cannot be used as an ordinary file, or "".
+std::string Unordinary(const struct stat& info) {
+  if (S_ISREG(info.st_mode)) return {};
+  return S_ISDIR(info.st_mode) ? Reason(EISDIR) : kNotOrdinary;
+}
+
+// The temporary file being made, where a signal handler can reach it
+// without allocating.
+char gPending[PATH_MAX];
+volatile sig_atomic_t gHasPending = 0;
+
+void NotePending(const std::string& path) {
+  if (path.size() >= sizeof gPending) return;
+  std::memcpy(gPending, path.c_str(), path.size() + 1);
+  gHasPending = 1;
+}
+
+// The file a name finally stands for: a symbolic link stays a link, and
+// the file it points to is the one replaced.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0) break;
+    target.resize(static_cast<std::size_t>(length));
+    const auto slash = path.rfind('/');
+    if (target.front() != '/' && slash != std::string::npos) target.insert(0, path, 0, slash + 1);
+    path = std::move(target);
+  }
+  return path;
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // the rename itself reaches the disk; nothing to report if not
+  ::close(fd);
 }
 
 class PosixOutputFile final : public OutputFile {
  public:
-  explicit PosixOutputFile(int fd) : fd_(fd) {}
+  PosixOutputFile(int fd, std::string temporary, std::string target, int old)
+      : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)), old_(old) {
+    NotePending(temporary_);
+  }
   ~PosixOutputFile() override {
     if (fd_ >= 0) ::close(fd_);
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    gHasPending = 0;
+    if (old_ >= 0) ::close(old_);  // and with it the lock
   }
 
   bool Write(std::string_view bytes, std::string& error) override {
@@ -46,23 +93,29 @@ class PosixOutputFile final : public OutputFile {
     return true;
   }
 
-  bool Close(std::string& error) override {
+  bool Commit(std::string& error) override {
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) {
+    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temporary_.c_str(), target_.c_str()) != 0) {
       error = Reason(errno);
       return false;
     }
+    gHasPending = 0;
+    temporary_.clear();
+    SyncDirectoryOf(target_);
     return true;
   }
 
  private:
   int fd_;
+  std::string temporary_;  // empty once it has become the target
+  std::string target_;
+  int old_;  // the old file, locked, or -1
 };
 
 class PosixInputFile final : public InputFile {
  public:
-  explicit PosixInputFile(int fd) : fd_(fd) {}
+  PosixInputFile(int fd, const struct stat& info) : fd_(fd), device_(info.st_dev), inode_(info.st_ino) {}
   ~PosixInputFile() override { ::close(fd_); }
 
   std::ptrdiff_t Read(std::span<char> buffer, std::string& error) override {
@@ -75,8 +128,16 @@ class PosixInputFile final : public InputFile {
     }
   }
 
+  bool IsSameFileAs(std::string_view name) override {
+    struct stat info {};
+    return ::stat(std::string(name).c_str(), &info) == 0 && info.st_dev == device_ &&
+           info.st_ino == inode_;
+  }
+
  private:
   int fd_;
+  dev_t device_;
+  ino_t inode_;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -84,82 +145,80 @@ class PosixFileSystem final : public FileSystem {
   bool FindEntry(std::string_view pattern,
                  const std::function<bool(const DirectoryEntry&)>& accept) override {
     const std::string path(pattern);
-    if (path.empty()) return false;
-    if (path.find_first_of("*?") == std::string::npos) {
-      // A plain name: the file system itself decides how names compare.
-      struct stat info {};
-      if (::stat(path.c_str(), &info) != 0) return false;
-      return accept(EntryOf(path.substr(path.rfind('/') + 1), info));
-    }
-    const auto slash = path.rfind('/');
-    const std::string directory =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    DIR* dir = ::opendir(directory.c_str());
-    if (dir == nullptr) return false;
-    bool found = false;
-    while (!found) {
-      const dirent* item = ::readdir(dir);
-      if (item == nullptr) break;
-      if (::fnmatch(base.c_str(), item->d_name, FNM_PERIOD) != 0) continue;
-      struct stat info {};
-      if (::fstatat(::dirfd(dir), item->d_name, &info, 0) != 0) continue;
-      found = accept(EntryOf(item->d_name, info));
-    }
-    ::closedir(dir);
-    return found;
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) return false;
+    DirectoryEntry entry;
+    entry.name = path.substr(path.rfind('/') + 1);
+    entry.directory = S_ISDIR(info.st_mode);
+    entry.special = !entry.directory && !S_ISREG(info.st_mode);
+    return accept(entry);
   }
 
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
-    const std::string path(name);
-    // Non-blocking only for the open, so a pipe of that name without a
-    // reader fails at once instead of hanging.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) {
-      error = Reason(errno);
-      return nullptr;
-    }
+    const std::string target = FollowLinks(std::string(name));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode_t mode = 0666 & ~mask;
+    // The old file is held, locked, until the new one has replaced it. Not
+    // blocking, so a pipe of that name without a reader fails at once.
+    const int old = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     auto fail = [&](std::string reason) {
-      ::close(fd);
+      if (old >= 0) ::close(old);
       error = std::move(reason);
       return nullptr;
     };
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      return fail(errno == EWOULDBLOCK ? "in use by another program" : Reason(errno));
+    if (old < 0 && errno != ENOENT) return fail(errno == ENXIO ? kNotOrdinary : Reason(errno));
+    if (old >= 0) {
+      struct stat info {};
+      if (::fstat(old, &info) != 0) return fail(Reason(errno));
+      if (const std::string why = Unordinary(info); !why.empty()) return fail(why);
+      if (::flock(old, LOCK_EX | LOCK_NB) != 0) {
+        return fail(errno == EWOULDBLOCK ? "in use by another program" : Reason(errno));
+      }
+      mode = info.st_mode & 07777;
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(Reason(errno));
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return fail(Reason(errno));
-    // Devices such as /dev/null cannot be cut; only a regular file must be.
-    if (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) return fail(Reason(errno));
-    return std::make_unique<PosixOutputFile>(fd);
+    // Beside the old file, so that the rename stays on one file system; a
+    // unique name, so a leftover of a killed run is never reused.
+    const auto slash = target.rfind('/');
+    std::string temporary = target;
+    temporary.insert(slash == std::string::npos ? 0 : slash + 1, ".");
+    temporary += ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return fail(Reason(errno));
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fchmod(fd, mode);
+    return std::make_unique<PosixOutputFile>(fd, std::move(temporary), target, old);
   }
 
   std::unique_ptr<InputFile> OpenInput(std::string_view name, std::string& error) override {
     const std::string path(name);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
       error = Reason(errno);
       return nullptr;
     }
+    // Checked on what was opened, not on the name: the name may stand for
+    // something else by now.
     struct stat info {};
     const int flags = ::fcntl(fd, F_GETFL);
     if (::fstat(fd, &info) != 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
       error = Reason(errno);
+    } else {
+      error = Unordinary(info);
+    }
+    if (!error.empty()) {
       ::close(fd);
       return nullptr;
     }
-    if (S_ISDIR(info.st_mode)) {
-      error = Reason(EISDIR);
-      ::close(fd);
-      return nullptr;
-    }
-    return std::make_unique<PosixInputFile>(fd);
+    return std::make_unique<PosixInputFile>(fd, info);
   }
 };
 
 }  // namespace
+
+void RemovePendingFile() {
+  if (gHasPending) ::unlink(gPending);
+}
 
 std::unique_ptr<FileSystem> MakePlatformFileSystem() {
   return std::make_unique<PosixFileSystem>();

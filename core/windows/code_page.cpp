@@ -27,4 +27,7 @@ std::string ToCodePage(std::u32string_view text) {
   return windows::CodePageFromWide(windows::Utf16FromCodePoints(narrowed));
 }
 
+// Names reach the seams in the code page already.
+std::string FromSystemText(std::string_view text) { return std::string(text); }
+
 }  // namespace op

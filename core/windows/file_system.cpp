@@ -16,6 +16,8 @@ namespace {
 using windows::SystemMessage;
 using windows::WideFromCodePage;
 
+constexpr char kNotOrdinary[] = "not an ordinary file";
+
 std::string LastReason() { return SystemMessage(GetLastError()); }
 
 // ReadFile and WriteFile count in DWORD.
@@ -23,17 +25,35 @@ DWORD Portion(std::size_t size) {
   return static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
 }
 
+// A handle that is closed when it goes.
+struct Handle {
+  HANDLE value = INVALID_HANDLE_VALUE;
+  Handle() = default;
+  explicit Handle(HANDLE handle) : value(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { Close(); }
+  bool Open() const { return value != INVALID_HANDLE_VALUE; }
+  bool Close() {
+    const HANDLE handle = value;
+    value = INVALID_HANDLE_VALUE;
+    return handle == INVALID_HANDLE_VALUE || CloseHandle(handle);
+  }
+};
+
 class WindowsOutputFile final : public OutputFile {
  public:
-  explicit WindowsOutputFile(HANDLE handle) : handle_(handle) {}
+  WindowsOutputFile(HANDLE file, std::wstring temporary, std::wstring target, HANDLE old)
+      : file_(file), temporary_(std::move(temporary)), target_(std::move(target)), old_(old) {}
   ~WindowsOutputFile() override {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    file_.Close();
+    if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
   }
 
   bool Write(std::string_view bytes, std::string& error) override {
     while (!bytes.empty()) {
       DWORD written = 0;
-      if (!WriteFile(handle_, bytes.data(), Portion(bytes.size()), &written, nullptr)) {
+      if (!WriteFile(file_.value, bytes.data(), Portion(bytes.size()), &written, nullptr)) {
         error = LastReason();
         return false;
       }
@@ -46,41 +66,53 @@ class WindowsOutputFile final : public OutputFile {
     return true;
   }
 
-  bool Close(std::string& error) override {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    bool ok = true;
-    if (!SetEndOfFile(handle)) {
+  // The old file is let go only at the last moment: a program that opens
+  // it in between makes the move fail, and the old file stays whole.
+  bool Commit(std::string& error) override {
+    if (!FlushFileBuffers(file_.value) || !file_.Close() || !old_.Close() ||
+        !MoveFileExW(temporary_.c_str(), target_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       error = LastReason();
-      ok = false;
+      return false;
     }
-    if (!CloseHandle(handle) && ok) {
-      error = LastReason();
-      ok = false;
-    }
-    return ok;
+    temporary_.clear();
+    return true;
   }
 
  private:
-  HANDLE handle_;
+  Handle file_;
+  std::wstring temporary_;  // empty once it has become the target
+  std::wstring target_;
+  Handle old_;  // the old file, held without sharing, if there is one
 };
 
 class WindowsInputFile final : public InputFile {
  public:
-  explicit WindowsInputFile(HANDLE handle) : handle_(handle) {}
-  ~WindowsInputFile() override { CloseHandle(handle_); }
+  explicit WindowsInputFile(HANDLE handle) : file_(handle) {}
 
   std::ptrdiff_t Read(std::span<char> buffer, std::string& error) override {
     DWORD got = 0;
-    if (!ReadFile(handle_, buffer.data(), Portion(buffer.size()), &got, nullptr)) {
+    if (!ReadFile(file_.value, buffer.data(), Portion(buffer.size()), &got, nullptr)) {
       error = LastReason();
       return -1;
     }
     return static_cast<std::ptrdiff_t>(got);
   }
 
+  // The same volume and file index, whatever the name.
+  bool IsSameFileAs(std::string_view name) override {
+    const Handle other(CreateFileW(WideFromCodePage(name).c_str(), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION mine, theirs;
+    return other.Open() && GetFileInformationByHandle(file_.value, &mine) &&
+           GetFileInformationByHandle(other.value, &theirs) &&
+           mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+           mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
+  }
+
  private:
-  HANDLE handle_;
+  Handle file_;
 };
 
 DirectoryEntry EntryOf(const WIN32_FIND_DATAW& found) {
@@ -112,31 +144,56 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
-    // OPEN_ALWAYS rather than CREATE_ALWAYS: the old content goes only once
-    // the file is held, so a file another program holds is left whole.
-    const HANDLE handle = CreateFileW(WideFromCodePage(name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      error = LastReason();
+    const std::wstring target = WideFromCodePage(name);
+    // The old file, held without sharing until the new one replaces it.
+    Handle old(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!old.Open() && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      error = GetLastError() == ERROR_SHARING_VIOLATION ? "in use by another program" : LastReason();
       return nullptr;
     }
-    if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !SetEndOfFile(handle)) {
-      error = LastReason();
-      CloseHandle(handle);
+    if (old.Open() && GetFileType(old.value) != FILE_TYPE_DISK) {
+      error = kNotOrdinary;
       return nullptr;
     }
-    return std::make_unique<WindowsOutputFile>(handle);
+    // Beside the old file, under a name no other run uses.
+    const std::size_t cut = target.find_last_of(L"\\/:") + 1;
+    std::wstring temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
+      temporary = target.substr(0, cut) + L"." + target.substr(cut) + L"." +
+                  std::to_wstring((GetCurrentProcessId() * 7919u + GetTickCount() + attempt) % 1000000u);
+      file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || attempt > 100)) {
+        error = LastReason();
+        return nullptr;
+      }
+    }
+    const HANDLE held = old.value;
+    old.value = INVALID_HANDLE_VALUE;
+    return std::make_unique<WindowsOutputFile>(file, temporary, target, held);
   }
 
+  // A name with a wildcard matches files in the existence test, but is no
+  // name of one file; a device (CON, NUL, a port) is no file of bits.
   std::unique_ptr<InputFile> OpenInput(std::string_view name, std::string& error) override {
+    if (name.find_first_of("*?") != std::string_view::npos) {
+      error = "the name holds a wildcard";
+      return nullptr;
+    }
     const HANDLE handle = CreateFileW(WideFromCodePage(name).c_str(), GENERIC_READ, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       error = LastReason();
       return nullptr;
     }
-    return std::make_unique<WindowsInputFile>(handle);
+    auto file = std::make_unique<WindowsInputFile>(handle);
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+      error = kNotOrdinary;
+      return nullptr;
+    }
+    return file;
   }
 };
 

@@ -3,10 +3,12 @@
 // time limit, since some helpers hang when the copying program has quit.
 #include "../clipboard.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
+#include "code_page.h"
 #include "helper_process.h"
 #include "windows_1252.h"
 
@@ -48,19 +50,51 @@ std::vector<std::vector<std::string>> Helpers() {
   return helpers;
 }
 
+// What a helper says when the clipboard holds no text: an empty
+// clipboard, not a failure.
+bool SaysEmpty(const HelperResult& result) {
+  for (const char* words : {"not available", "Nothing is copied", "No suitable type"}) {
+    if (result.complaint.find(words) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::string WhyNot(const std::string& name, const HelperResult& result) {
+  switch (result.outcome) {
+    case HelperResult::Outcome::Missing:
+      return name + " is not installed";
+    case HelperResult::Outcome::TimedOut:
+      return name + " did not answer within 2 s";
+    case HelperResult::Outcome::TooLong:
+      return name + " gave more than 256 MiB";
+    default:
+      return name + " failed: " +
+             (result.complaint.empty() ? "exit status " + std::to_string(result.exitStatus)
+                                       : FromSystemText(result.complaint));
+  }
+}
+
 }  // namespace
 
-std::string ReadClipboardText() {
-  for (const auto& helper : Helpers()) {
+ClipboardText ReadClipboardText() {
+  const auto helpers = Helpers();
+  if (helpers.empty()) return {{}, "No clipboard: neither DISPLAY nor WAYLAND_DISPLAY is set"};
+  std::string reasons;
+  bool anyInstalled = false;
+  for (const auto& helper : helpers) {
     HelperResult result = RunHelper(helper, kHelperLimit);
+    if (result.outcome == HelperResult::Outcome::Succeeded) {
+      result.output.resize(std::min(result.output.find('\0'), result.output.size()));
+      return {Utf8ToWindows1252(result.output), {}};
+    }
+    if (result.outcome == HelperResult::Outcome::Failed && SaysEmpty(result)) return {};
+    anyInstalled = anyInstalled || result.outcome != HelperResult::Outcome::Missing;
+    reasons += (reasons.empty() ? "" : ", ") + WhyNot(helper.front(), result);
+    // One that hangs is not followed by more waiting.
     if (result.outcome == HelperResult::Outcome::TimedOut) break;
-    if (result.outcome != HelperResult::Outcome::Succeeded) continue;
-    result.output.resize(result.output.find('\0') == std::string::npos
-                             ? result.output.size()
-                             : result.output.find('\0'));
-    return Utf8ToWindows1252(result.output);
   }
-  return {};
+  if (!anyInstalled) return {{}, "No clipboard reader: install xclip, xsel or wl-clipboard"};
+  return {{}, "Clipboard not read: " + reasons};
 }
 
 }  // namespace op

@@ -1,5 +1,5 @@
-// Runs a helper program directly (no shell) with no input and its error
-// output discarded, and collects what it prints, within a time limit.
+// Runs a helper program directly (no shell) with no input, and collects
+// what it prints, within a time limit.
 #pragma once
 
 #include <chrono>
@@ -9,13 +9,15 @@
 namespace op {
 
 struct HelperResult {
-  enum class Outcome { Missing, Failed, TimedOut, Succeeded };
+  enum class Outcome { Missing, Failed, TimedOut, TooLong, Succeeded };
   Outcome outcome = Outcome::Missing;
-  std::string output;
+  std::string output;     // standard output, when it succeeded
+  std::string complaint;  // the first line of its error output
+  int exitStatus = 0;     // when it failed: its exit status, or 128 + signal
 };
 
-// A helper that outlives `limit` is killed and reaped. Output past
-// `maxOutput` bytes counts as a failure.
+// A helper that outlives `limit` is killed and reaped, as is one whose
+// output runs past `maxOutput` bytes.
 HelperResult RunHelper(const std::vector<std::string>& command, std::chrono::milliseconds limit,
                        std::size_t maxOutput = std::size_t{256} << 20);
 

@@ -10,9 +10,11 @@
 
 namespace op {
 
-std::string ReadClipboardText() {
+// No text on the clipboard is an empty text; a clipboard that holds text
+// but cannot be read is a failure, which must not pass for an empty one.
+ClipboardText ReadClipboardText() {
   if (!IsClipboardFormatAvailable(CF_UNICODETEXT)) return {};
-  if (!OpenClipboard(nullptr)) return {};
+  if (!OpenClipboard(nullptr)) return {{}, "Clipboard not read: in use by another program"};
   const HANDLE data = GetClipboardData(CF_UNICODETEXT);
   if (data == nullptr) {
     CloseClipboard();
@@ -21,7 +23,7 @@ std::string ReadClipboardText() {
   const auto* units = static_cast<const wchar_t*>(GlobalLock(data));
   if (units == nullptr) {
     CloseClipboard();
-    return {};
+    return {{}, "Clipboard not read: its text cannot be reached"};
   }
   // The text ends at its first zero, or with the memory block if the
   // copying program left that out.
@@ -29,7 +31,7 @@ std::string ReadClipboardText() {
   const std::wstring text(units, std::find(units, end, L'\0'));
   GlobalUnlock(data);
   CloseClipboard();
-  return windows::CodePageFromWide(text);
+  return {windows::CodePageFromWide(text), {}};
 }
 
 }  // namespace op

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <functional>
+
 #include "bit_file_reader.h"
 #include "bit_file_session.h"
 #include "command_line.h"
@@ -10,52 +17,8 @@ namespace op {
 namespace {
 
 using testing::FakeConsole;
+using testing::FaultyFiles;
 using testing::ScratchDir;
-
-// The platform's files, with input files that can be made to fail or to
-// deliver their bytes in small, uneven pieces.
-class FaultyFiles final : public FileSystem {
- public:
-  std::string openFailure;     // OpenInput fails with this, when set
-  std::size_t failAfter = 0;   // a read fails once this many bytes came, when set
-  std::size_t piece = 3;       // at most this many bytes per read
-  int reads = 0;
-
-  bool FindEntry(std::string_view pattern,
-                 const std::function<bool(const DirectoryEntry&)>& accept) override {
-    return real_->FindEntry(pattern, accept);
-  }
-  std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
-    return real_->OpenOutput(name, error);
-  }
-  std::unique_ptr<InputFile> OpenInput(std::string_view name, std::string& error) override {
-    if (!openFailure.empty()) {
-      error = openFailure;
-      return nullptr;
-    }
-    auto file = real_->OpenInput(name, error);
-    return file ? std::make_unique<Pieces>(*this, std::move(file)) : nullptr;
-  }
-
- private:
-  struct Pieces final : InputFile {
-    Pieces(FaultyFiles& owner, std::unique_ptr<InputFile> file) : owner(owner), file(std::move(file)) {}
-    std::ptrdiff_t Read(std::span<char> buffer, std::string& error) override {
-      ++owner.reads;
-      if (owner.failAfter != 0 && delivered >= owner.failAfter) {
-        error = "Input/output error";
-        return -1;
-      }
-      const auto got = file->Read(buffer.first(std::min(buffer.size(), owner.piece)), error);
-      if (got > 0) delivered += static_cast<std::size_t>(got);
-      return got;
-    }
-    FaultyFiles& owner;
-    std::unique_ptr<InputFile> file;
-    std::size_t delivered = 0;
-  };
-  std::unique_ptr<FileSystem> real_ = MakePlatformFileSystem();
-};
 
 TEST(CommandLine, TailAndInputName) {
   EXPECT_EQ(TailOfCommandLine(u"opfile"), u"");
@@ -96,11 +59,21 @@ TEST(BitFileReader, DeliversEveryByteOnceInOrderThenTheEndByte) {
   EXPECT_EQ(files.reads, 78);  // 77 pieces and the one that found the end
   EXPECT_TRUE(reader.Failure().empty());
 
-  EXPECT_FALSE(reader.OpenInput("in*.bin"));
+  // Whatever the name stands for when it is opened must be an ordinary file.
+  std::filesystem::create_directory("folder");
+  EXPECT_FALSE(reader.OpenInput("folder"));
   EXPECT_TRUE(reader.AtEnd());
-  EXPECT_EQ(reader.Failure(), "the name holds a wildcard");
   EXPECT_FALSE(reader.OpenInput("missing.bin"));
   EXPECT_FALSE(reader.Failure().empty());
+#ifdef _WIN32
+  for (const char* name : {"in*.bin", "CON", "NUL"}) {
+#else
+  ::mkfifo("pipe", 0600);
+  for (const char* name : {"/dev/zero", "pipe"}) {
+#endif
+    EXPECT_FALSE(reader.OpenInput(name)) << name;
+    EXPECT_NE(reader.Failure(), "") << name;
+  }
 }
 
 struct Session {
@@ -158,18 +131,36 @@ TEST(BitFileSession, MissingInputStopsBeforeAnyQuestion) {
   EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");
 }
 
-TEST(BitFileSession, InputThatCannotBeOpenedLeavesTheOldFileAlone) {
-  ScratchDir dir;
-  ScratchDir::Put("OpBits.txt", "0101");
-  ScratchDir::Put("OpSymbs.inc", "old");
-  FaultyFiles files;
-  files.openFailure = "Permission denied";  // e.g. taken away after the existence test
-  Session run(files, "", U"C\rx");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.Rows().back(), "OpBits.txt cannot be opened: Permission denied");
-  EXPECT_EQ(run.screen.beeps, 1);
-  EXPECT_EQ(run.screen.keysTaken, 3);
-  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");
+TEST(BitFileSession, InputThatCannotBeReadLeavesTheOldFileAlone) {
+  struct Case {
+    std::string tail;
+    std::function<void(FaultyFiles&)> make;  // after the existence test
+    std::string report;
+  };
+  const std::vector<Case> cases = {
+      {"", [](FaultyFiles& files) { files.openFailure = "Permission denied"; },
+       "OpBits.txt cannot be opened: Permission denied"},
+      {"OpSymbs.inc", [](FaultyFiles&) {}, "OpSymbs.inc and OpSymbs.inc are the same file: nothing written"},
+#ifndef _WIN32
+      {"", [](FaultyFiles&) { std::filesystem::remove("OpBits.txt"), ::symlink("OpSymbs.inc", "OpBits.txt"); },
+       "OpBits.txt and OpSymbs.inc are the same file: nothing written"},
+      {"", [](FaultyFiles&) { std::filesystem::remove("OpBits.txt"), ::symlink("/dev/zero", "OpBits.txt"); },
+       "OpBits.txt cannot be opened: not an ordinary file"},
+#endif
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    ScratchDir::Put("OpBits.txt", "0101");
+    ScratchDir::Put("OpSymbs.inc", "        de   b'01010000'\r\n");
+    FaultyFiles files;
+    files.beforeOpen = [&] { c.make(files); };
+    Session run(files, c.tail, U"C\rx");
+    EXPECT_EQ(run.status, 1) << c.report;
+    EXPECT_EQ(run.Rows().back(), c.report);
+    EXPECT_EQ(run.screen.beeps, 1) << c.report;
+    EXPECT_EQ(run.screen.keysTaken, 3) << c.report;
+    EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "        de   b'01010000'\r\n") << c.report;
+  }
 }
 
 TEST(BitFileSession, ATerminalClosedAtTheQuestionLeavesTheOldFileAlone) {
@@ -196,15 +187,18 @@ TEST(BitFileSession, ATerminalClosedAtTheQuestionLeavesTheOldFileAlone) {
 TEST(BitFileSession, ReadFailureMidwayIsReportedNotWritten) {
   ScratchDir dir;
   ScratchDir::Put("OpBits.txt", std::string(100, '1'));
+  ScratchDir::Put("OpSymbs.inc", "old");
   FaultyFiles files;
   files.failAfter = 30;
   Session run(files, "", U"\rx");
   EXPECT_EQ(run.status, 1);
   const auto rows = run.Rows();
   EXPECT_EQ(rows[rows.size() - 2],
-            "OpSymbs.inc incomplete: reading OpBits.txt failed: Input/output error");
+            "OpSymbs.inc NOT written: reading OpBits.txt failed: Input/output error");
   EXPECT_EQ(rows.back(), " 30 Bits");
   EXPECT_EQ(run.screen.beeps, 1);
+  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 2);  // no file left behind
 }
 
 }  // namespace

@@ -43,11 +43,11 @@ struct ClipRun {
   FakeConsole screen{80, 40};
   TextConsole console{screen};
   int status = -1;
-  ClipRun(std::string clipboard, std::u32string keys) {
+  ClipRun(std::string text, std::u32string keys, std::string failure = {}) {
     console.Open();
     screen.Type(keys);
     auto files = MakePlatformFileSystem();
-    status = ClipboardSession(console, *files, [&] { return clipboard; });
+    status = ClipboardSession(console, *files, [&] { return ClipboardText{text, failure}; });
   }
   std::vector<std::string> Rows() const { return screen.RowsAboveCursor(); }
 };
@@ -107,14 +107,24 @@ TEST(ClipboardSession, ATerminalClosedAtAQuestionLeavesTheOldFileAlone) {
     screen.Type(U"n");
     screen.Press(lost);
     auto files = MakePlatformFileSystem();
-    EXPECT_EQ(ClipboardSession(console, *files, [&] { return clipboard; }), 1) << clipboard;
+    EXPECT_EQ(ClipboardSession(console, *files, [&] { return ClipboardText{clipboard, {}}; }), 1)
+        << clipboard;
     EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");
     EXPECT_EQ(screen.beeps, 0);
   }
 }
 
-TEST(ClipboardSession, EmptyClipboardWritesTheLoneQuote) {
+TEST(ClipboardSession, EmptyClipboardWritesTheLoneQuoteButAnUnreadOneNothing) {
   ScratchDir dir;
+  ScratchDir::Put("OpSymbs.inc", "old");
+  ClipRun unread("", U"x\r", "xclip did not answer within 2 s");
+  EXPECT_EQ(unread.status, 1);
+  EXPECT_EQ(unread.Rows(), (std::vector<std::string>{"Generate OPERA Data include file from clipboard",
+                                                     "xclip did not answer within 2 s"}));
+  EXPECT_EQ(unread.screen.beeps, 1);
+  EXPECT_EQ(unread.screen.keysTaken, 1);  // the key that ends it
+  EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), "old");
+
   ClipRun run("", U"\rx");
   EXPECT_EQ(run.Rows()[2], "");
   EXPECT_EQ(run.Rows().back(), " 0 Bits");
@@ -138,20 +148,33 @@ TEST(ClipboardSession, AMillionCharacterTextConvertsCompletely) {
 
 #ifndef _WIN32
 TEST(HelperProcess, OutputFailureMissingAndHang) {
-  auto ok = RunHelper({"sh", "-c", "printf '1\\r\\n0'; echo oops >&2"}, 2000ms);
-  EXPECT_EQ(ok.outcome, HelperResult::Outcome::Succeeded);
-  EXPECT_EQ(ok.output, "1\r\n0");
-  auto failed = RunHelper({"sh", "-c", "printf 101; exit 1"}, 2000ms);
-  EXPECT_EQ(failed.outcome, HelperResult::Outcome::Failed);
-  EXPECT_EQ(failed.output, "");
-  EXPECT_EQ(RunHelper({"no-such-clipboard-helper"}, 2000ms).outcome, HelperResult::Outcome::Missing);
-  const auto start = std::chrono::steady_clock::now();
-  auto hung = RunHelper({"sh", "-c", "printf 1; exec sleep 30"}, 300ms);
-  EXPECT_EQ(hung.outcome, HelperResult::Outcome::TimedOut);
-  EXPECT_EQ(hung.output, "");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  EXPECT_EQ(RunHelper({"sh", "-c", "head -c 5000 /dev/zero"}, 2000ms, 4096).outcome,
-            HelperResult::Outcome::Failed);
+  using Outcome = HelperResult::Outcome;
+  struct Case {
+    std::vector<std::string> command;
+    Outcome outcome;
+    std::string output, complaint;
+    int exitStatus;
+  };
+  const std::vector<Case> cases = {
+      {{"sh", "-c", "printf '1\\r\\n0'; echo oops >&2"}, Outcome::Succeeded, "1\r\n0", "oops", 0},
+      {{"sh", "-c", "printf 101; echo 'Error: target STRING not available' >&2; echo more >&2; exit 3"},
+       Outcome::Failed, "", "Error: target STRING not available", 3},
+      {{"sh", "-c", "kill -9 $$"}, Outcome::Failed, "", "", 137},
+      {{"no-such-clipboard-helper"}, Outcome::Missing, "", "", 0},
+      {{"sh", "-c", "printf 1; exec sleep 30"}, Outcome::TimedOut, "", "", 0},
+      // Done with its output, yet still running: a hang all the same.
+      {{"sh", "-c", "exec >&-; sleep 30"}, Outcome::TimedOut, "", "", 0},
+      {{"sh", "-c", "head -c 5000 /dev/zero"}, Outcome::TooLong, "", "", 0},
+  };
+  for (const Case& c : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    const HelperResult result = RunHelper(c.command, 300ms, 4096);
+    EXPECT_EQ(result.outcome, c.outcome) << c.command.back();
+    EXPECT_EQ(result.output, c.output) << c.command.back();
+    EXPECT_EQ(result.complaint, c.complaint) << c.command.back();
+    EXPECT_EQ(result.exitStatus, c.exitStatus) << c.command.back();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << c.command.back();
+  }
 }
 #endif
 

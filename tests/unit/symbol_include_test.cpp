@@ -1,11 +1,14 @@
 #include "symbol_include.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +19,7 @@ namespace op {
 namespace {
 
 using testing::FakeConsole;
+using testing::FaultyFiles;
 using testing::ScratchDir;
 
 constexpr const char* kPrefix = "        de   b'";
@@ -23,13 +27,13 @@ constexpr const char* kPrefix = "        de   b'";
 struct Conversion {
   FakeConsole screen;
   TextConsole console{screen};
-  std::unique_ptr<FileSystem> files = MakePlatformFileSystem();
   bool written = false;
 
-  Conversion(EchoLayout layout, std::string_view comment, std::string_view stream, int width = 40)
+  Conversion(EchoLayout layout, std::string_view comment, std::string_view stream, int width = 40,
+             FileSystem&& files = FaultyFiles())
       : screen(width, 30) {
     console.Open();
-    SymbolIncludeWriter writer(console, *files, layout);
+    SymbolIncludeWriter writer(console, files, layout);
     writer.Begin(comment);
     for (const char c : stream) writer.Feed(c);
     written = writer.Finish();
@@ -55,11 +59,45 @@ TEST(SymbolIncludeWriter, WritesExactBytesForWholeAndPartialGroups) {
   EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), ";TEST\r\n\r\n" + Data("10110011") + Data("10100000"));
 }
 
-TEST(SymbolIncludeWriter, ReplacesALongerOldFileCompletely) {
+// The names in the directory besides `keep`: what a run left behind.
+std::vector<std::string> Leftovers(const std::string& keep = "OpSymbs.inc") {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    if (entry.path().filename() != keep) names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST(SymbolIncludeWriter, ReplacesTheOldFileWholeKeepingItsModeAndLink) {
   ScratchDir dir;
   ScratchDir::Put("OpSymbs.inc", std::string(5000, 'x'));
   Conversion(EchoLayout::GroupPerLine, "", "1");
   EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), ";\r\n\r\n" + Data("10000000"));
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+#ifndef _WIN32
+  // A temporary file a killed run left is neither used nor removed.
+  ScratchDir::Put(".OpSymbs.inc.Ab12Cd", "killed");
+  // The link stays a link; the file it points to is replaced, its mode kept.
+  std::filesystem::create_directory("real");
+  std::filesystem::rename("OpSymbs.inc", "real/beacon.inc");
+  ::chmod("real/beacon.inc", 0640);
+  std::filesystem::create_symlink("real/beacon.inc", "OpSymbs.inc");
+  Conversion(EchoLayout::GroupPerLine, "", "0");
+  EXPECT_TRUE(std::filesystem::is_symlink("OpSymbs.inc"));
+  EXPECT_EQ(ScratchDir::Get("real/beacon.inc"), ";\r\n\r\n" + Data("00000000"));
+  struct stat info {};
+  ::stat("real/beacon.inc", &info);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(ScratchDir::Get(".OpSymbs.inc.Ab12Cd"), "killed");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("real"), {}), 1);
+  // A new file takes the usual mode, not the temporary file's own.
+  std::filesystem::remove("OpSymbs.inc");
+  const mode_t mask = ::umask(027);
+  Conversion(EchoLayout::GroupPerLine, "", "0");
+  ::umask(mask);
+  ::stat("OpSymbs.inc", &info);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+#endif
 }
 
 TEST(SymbolIncludeWriter, GroupPerLineEchoAndSummary) {
@@ -99,33 +137,54 @@ TEST(SymbolIncludeWriter, CountsPastSixteenBits) {
   EXPECT_EQ(run.screen.Text(run.screen.Cursor().row - 1), " 40001 Bits");
 }
 
-TEST(SymbolIncludeWriter, NeverReportsAFailedWriteAsWritten) {
-  ScratchDir dir;
-  // Cannot be opened at all: a directory of that name.
-  std::filesystem::create_directory("OpSymbs.inc");
-  Conversion blocked(EchoLayout::GroupPerLine, "", "10", 80);
-  EXPECT_FALSE(blocked.written);
-  const std::string report = blocked.screen.Text(blocked.screen.Cursor().row - 2);
-  EXPECT_EQ(report.substr(0, 25), "OpSymbs.inc NOT written: ") << report;
-  EXPECT_GT(report.size(), 25u);  // and a reason
-  EXPECT_EQ(blocked.screen.Text(blocked.screen.Cursor().row - 1), " 2 Bits");
-#ifndef _WIN32
-  EXPECT_EQ(report, "OpSymbs.inc NOT written: Is a directory");
-  std::filesystem::remove("OpSymbs.inc");
-  // A write that fails: the disk is full.
-  ::symlink("/dev/full", "OpSymbs.inc");
-  Conversion full(EchoLayout::GroupPerLine, "", "10", 80);
-  EXPECT_FALSE(full.written);
-  EXPECT_EQ(full.screen.Text(full.screen.Cursor().row - 2),
-            "OpSymbs.inc NOT written: No space left on device");
-  std::filesystem::remove("OpSymbs.inc");
-  // A dangling link into a directory that does not exist.
-  ::symlink("no-such-dir/OpSymbs.inc", "OpSymbs.inc");
-  Conversion dangling(EchoLayout::GroupPerLine, "", "10", 80);
-  EXPECT_FALSE(dangling.written);
-  EXPECT_EQ(dangling.screen.Text(dangling.screen.Cursor().row - 2),
-            "OpSymbs.inc NOT written: No such file or directory");
+TEST(SymbolIncludeWriter, NeverReportsAFailedWriteAsWrittenAndKeepsTheOldFile) {
+  const std::string old = ";old\r\n\r\n'\r\n";
+  const std::string bits(3000 * 8, '1');  // more than one write
+  struct Case {
+    const char* what;
+    std::function<void(FaultyFiles&)> make;
+    std::string reason;  // empty: the system's own words, whatever they are
+  };
+  const std::vector<Case> cases = {
+      {"a directory", [](FaultyFiles&) { std::filesystem::create_directory("OpSymbs.inc"); },
+#ifdef _WIN32
+       ""},
+#else
+       "Is a directory"},
+      {"a link to a device", [](FaultyFiles&) { ::symlink("/dev/full", "OpSymbs.inc"); },
+       "not an ordinary file"},
+      {"a pipe", [](FaultyFiles&) { ::mkfifo("OpSymbs.inc", 0600); }, "not an ordinary file"},
+      {"a link into a missing directory",
+       [](FaultyFiles&) { ::symlink("no-such-dir/OpSymbs.inc", "OpSymbs.inc"); },
+       "No such file or directory"},
+      {"held by another program",
+       [&](FaultyFiles&) {
+         ScratchDir::Put("OpSymbs.inc", old);
+         ::flock(::open("OpSymbs.inc", O_RDONLY | O_CLOEXEC), LOCK_EX);  // closed with the directory
+       },
+       "in use by another program"},
 #endif
+      {"a full disk", [&](FaultyFiles& files) { ScratchDir::Put("OpSymbs.inc", old), files.diskRoom = 70000; },
+       "No space left on device"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    FaultyFiles files;
+    c.make(files);
+    Conversion run(EchoLayout::GroupPerLine, "", bits, 80, std::move(files));
+    EXPECT_FALSE(run.written) << c.what;
+    const std::string report = run.screen.Text(run.screen.Cursor().row - 2);
+    EXPECT_EQ(report.substr(0, 25), "OpSymbs.inc NOT written: ") << c.what;
+    if (!c.reason.empty()) {
+      EXPECT_EQ(report.substr(25), c.reason) << c.what;
+    }
+    EXPECT_GT(report.size(), 25u) << c.what;
+    EXPECT_EQ(run.screen.Text(run.screen.Cursor().row - 1), " 24000 Bits") << c.what;
+    if (std::filesystem::is_regular_file("OpSymbs.inc")) {
+      EXPECT_EQ(ScratchDir::Get("OpSymbs.inc"), old) << c.what;
+    }
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << c.what;
+  }
 }
 
 #ifndef _WIN32  // symbolic links, pipes and dot names are POSIX matters
@@ -134,24 +193,18 @@ TEST(SharedSteps, OrdinaryFileExistsCountsOnlyOrdinaryFiles) {
   auto files = MakePlatformFileSystem();
   ScratchDir::Put("bits.txt", "1");
   ScratchDir::Put(".hidden", "1");
+  ScratchDir::Put("bits?*.txt", "1");  // wildcards are plain characters of a name here
   std::filesystem::create_directory("folder.txt");
   ::symlink("bits.txt", "link.txt");
   ::symlink("missing", "dangling.txt");
   ::mkfifo("pipe.txt", 0600);
-  EXPECT_TRUE(OrdinaryFileExists(*files, "bits.txt"));
-  EXPECT_TRUE(OrdinaryFileExists(*files, "link.txt"));
-  EXPECT_TRUE(OrdinaryFileExists(*files, "b?ts.*"));
-  EXPECT_TRUE(OrdinaryFileExists(*files, "*"));
-  EXPECT_TRUE(OrdinaryFileExists(*files, ".hid*"));
-  EXPECT_FALSE(OrdinaryFileExists(*files, "*hidden"));  // a dot is matched only by a dot
-  EXPECT_FALSE(OrdinaryFileExists(*files, "BITS.TXT"));
-  EXPECT_FALSE(OrdinaryFileExists(*files, "folder.txt"));
-  EXPECT_FALSE(OrdinaryFileExists(*files, "folder*"));
-  EXPECT_FALSE(OrdinaryFileExists(*files, "dangling.txt"));
-  EXPECT_FALSE(OrdinaryFileExists(*files, "pipe.txt"));
-  EXPECT_FALSE(OrdinaryFileExists(*files, ""));
+  for (const char* name : {"bits.txt", "link.txt", ".hidden", "bits?*.txt"}) {
+    EXPECT_TRUE(OrdinaryFileExists(*files, name)) << name;
+  }
+  for (const char* name : {"b?ts.txt", "*", "BITS.TXT", "folder.txt", "dangling.txt", "pipe.txt", ""}) {
+    EXPECT_FALSE(OrdinaryFileExists(*files, name)) << name;
+  }
   EXPECT_TRUE(OrdinaryFileExists(*files, std::filesystem::current_path().string() + "/bits.txt"));
-  EXPECT_TRUE(OrdinaryFileExists(*files, std::filesystem::current_path().string() + "/bi*"));
 }
 #endif
 
