@@ -10,9 +10,6 @@ namespace {
 using Kind = KeyEvent::Kind;
 
 constexpr char kEscape = '\x1b';
-// No key sends a control sequence this long; a terminal that never ends one
-// must not make us wait for ever.
-constexpr std::size_t kMaxSequence = 32;
 
 DecodedKey Make(Kind kind, char32_t character, std::size_t consumed,
                 bool altLetter = false) {
@@ -36,14 +33,6 @@ bool OnLetterRows(char32_t c) {
          std::u32string_view::npos;
 }
 
-bool IsDigits(std::string_view s) {
-  if (s.empty()) return false;
-  for (const char c : s) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 // The first parameter as a number; 0 when absent or not a number.
 int FirstParameter(std::string_view params) {
   int value = 0;
@@ -59,22 +48,13 @@ int FirstParameter(std::string_view params) {
 Kind ClassifyCsi(std::string_view params, char final) {
   // A private marker (< = > ?) starts replies and mouse reports, never keys.
   if (!params.empty() && params[0] >= '<') return Kind::Other;
-  if (final == 'R') {
-    // ESC [ row ; col R is the answer to a cursor position query; it
-    // shares its shape with Shift+F3 on some terminals, and the answer wins.
-    const std::size_t semicolon = params.find(';');
-    if (semicolon != std::string_view::npos &&
-        IsDigits(params.substr(0, semicolon)) &&
-        IsDigits(params.substr(semicolon + 1))) {
-      return Kind::Other;
-    }
-    return Kind::Special;
-  }
+  // ESC [ 1 ; 2 R is Shift+F3, though shaped like the answer to a cursor
+  // position query: the device takes answers out only while it waits for one.
   switch (final) {
     case 'A': case 'B': case 'C': case 'D':  // arrows
     case 'E':                                // keypad 5
     case 'F': case 'H':                      // End, Home
-    case 'P': case 'Q': case 'S':            // F1, F2, F4 with modifiers
+    case 'P': case 'Q': case 'R': case 'S':  // F1 to F4 with modifiers
     case 'Z':                                // Shift+Tab
       return Kind::Special;
     case '~': {
@@ -87,11 +67,17 @@ Kind ClassifyCsi(std::string_view params, char final) {
   }
 }
 
-// `bytes` starts with ESC [.
+// `bytes` starts with ESC [. A sequence is taken whole however long it
+// is, so no part of it is ever read as typed characters.
 DecodedKey DecodeCsi(std::string_view bytes, bool complete) {
+  // An old-style mouse report: ESC [ M and three bytes of any value.
+  if (bytes.size() > 2 && bytes[2] == 'M') {
+    if (bytes.size() >= 6) return Make(Kind::Other, 0, 6);
+    return complete ? Make(Kind::Other, 0, bytes.size()) : Make(Kind::Other, 0, 0);
+  }
   std::size_t i = 2;
   std::size_t paramsEnd = 0;
-  for (; i < bytes.size() && i < kMaxSequence; ++i) {
+  for (; i < bytes.size(); ++i) {
     const auto b = static_cast<unsigned char>(bytes[i]);
     if (b >= 0x30 && b <= 0x3F) {
       if (paramsEnd == 0) continue;
@@ -114,7 +100,6 @@ DecodedKey DecodeCsi(std::string_view bytes, bool complete) {
     // and the byte is a key of its own.
     return Make(Kind::Other, 0, i);
   }
-  if (i >= kMaxSequence) return Make(Kind::Other, 0, i);
   if (!complete) return Make(Kind::Other, 0, 0);
   // ESC [ and nothing more within the wait was Alt+[ typed by hand.
   if (bytes.size() == 2) return Character(U'[', 2, true);
@@ -161,6 +146,9 @@ DecodedKey DecodeKey(std::string_view bytes, bool complete) {
   }
   // Backspace sends DEL; Ctrl+H sends BS. Both erase.
   if (first == 0x7F || first == 0x08) return Character(0x08, 1);
+  // An Enter typed before raw mode began comes as a line feed (the
+  // terminal turned CR into LF): it is Enter all the same.
+  if (first == '\n') return Character(13, 1);
   if (first < 0x80) return Character(first, 1);
   const Utf8Step step = DecodeUtf8(bytes);
   if (step.length == 0) {

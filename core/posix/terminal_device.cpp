@@ -8,14 +8,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "../console_device.h"
 #include "../key_decoder.h"
 #include "../utf8.h"
+#include "locale_text.h"
+#include "pending_file.h"
 #include "vt_text.h"
 
 namespace op {
@@ -24,7 +28,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr char kRestore[] = "\x1b[0m\x1b[?25h";
+// What the terminal gets back at the end: the default colours (only where
+// colours were sent) and a visible cursor.
+constexpr std::string_view kRestore = "\x1b[0m\x1b[?25h";
+constexpr std::string_view kRestoreWithoutColours = "\x1b[?25h";
+// Signals that would leave the terminal raw under the shell, or end the
+// program where a failed write should be reported instead.
+constexpr int kIgnoredSignals[] = {SIGINT, SIGQUIT, SIGTSTP, SIGPIPE, SIGXFSZ};
 // Output goes to the terminal in pieces this size: small enough that the
 // terminal reads one piece while the next is being made, large enough that
 // the system calls stay few.
@@ -42,7 +52,15 @@ struct TerminalState {
   int outFd = -1;  // -1: no terminal to draw on, output is dropped
   int ttyFd = -1;  // -1: no keyboard
   termios saved{};
+  termios raw{};
   volatile sig_atomic_t rawOn = 0;
+  std::string_view restore = kRestore;
+  // NO_COLOR set, or a dumb terminal: text and placement only.
+  bool colours = true;
+  // A dumb terminal is not asked where its cursor is.
+  bool mayQuery = true;
+  // Cursor position queries sent whose answers have not come yet.
+  int queriesPending = 0;
   bool open = false;
   bool inputClosed = true;  // until Open finds a keyboard
   bool hadKeyboard = false;  // Open found one: a closed input means it was lost
@@ -66,22 +84,32 @@ struct TerminalState {
   int sgr = -1;  // the colour pair in effect; -1 when unknown
   std::string output;
   std::string input;
-  struct sigaction oldInt {}, oldQuit{}, oldTstp{}, oldTerm{}, oldHup{}, oldWinch{};
+  std::array<struct sigaction, NSIG> oldActions{};
 };
 
 TerminalState g;
 volatile sig_atomic_t gResized = 1;
+// A resize or a stop and continue: the terminal may have moved the cursor.
+volatile sig_atomic_t gMoved = 0;
 
+// Standard output or error if one is the terminal; otherwise the terminal
+// itself, so a run with both redirected is not answered blind.
 int ChooseOutputFd() {
   if (isatty(STDOUT_FILENO)) return STDOUT_FILENO;
   if (isatty(STDERR_FILENO)) return STDERR_FILENO;
-  return -1;
+  return g.ttyFd;
+}
+
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
 }
 
 // ---- raw mode ------------------------------------------------------------
 
 bool EnterRawMode() {
-  termios raw = g.saved;
+  termios& raw = g.raw;
+  raw = g.saved;
   // INLCR and IGNCR too: either would turn Enter into something else.
   raw.c_iflag &= ~(BRKINT | ICRNL | INPCK | ISTRIP | IXON | INLCR | IGNCR);
   raw.c_oflag &= ~OPOST;
@@ -106,14 +134,16 @@ void LeaveRawMode() {
 
 // ---- signals -------------------------------------------------------------
 
-// SIGTERM and SIGHUP: give the terminal back, then die of the signal as if
-// we had never caught it. Async-signal-safe calls only.
+// A signal that ends the program: give the terminal back, remove the half
+// made OpSymbs.inc, then die of the signal as if it had never been caught.
+// Async-signal-safe calls only.
 void OnEndSignal(int number) {
   const int savedErrno = errno;
-  if (g.outFd >= 0 && write(g.outFd, kRestore, sizeof kRestore - 1) < 0) {
+  if (g.outFd >= 0 && write(g.outFd, g.restore.data(), g.restore.size()) < 0) {
     // Nothing to be done: the terminal may be gone.
   }
   if (g.rawOn) tcsetattr(g.ttyFd, TCSANOW, &g.saved);
+  RemovePendingFile();
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
   sigemptyset(&fallback.sa_mask);
@@ -122,39 +152,60 @@ void OnEndSignal(int number) {
   errno = savedErrno;
 }
 
-void OnResize(int) { gResized = 1; }
+void OnResize(int) {
+  gResized = 1;
+  gMoved = 1;
+}
+
+// Continued after a stop: the shell has put the terminal back in its own
+// modes meanwhile, and may have written on it.
+void OnContinue(int) {
+  if (g.rawOn) tcsetattr(g.ttyFd, TCSANOW, &g.raw);
+  gResized = 1;
+  gMoved = 1;
+}
+
+// Every signal whose default action ends the process.
+template <typename Each>
+void ForEachEndingSignal(Each each) {
+  for (const int number : {SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+                           SIGPOLL, SIGSYS, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV,
+#ifdef SIGSTKFLT
+                           SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+                           SIGPWR,
+#endif
+                       }) {
+    each(number);
+  }
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) each(number);
+}
+
+void Catch(int number, void (*handler)(int), bool keepIgnored) {
+  struct sigaction action {};
+  sigfillset(&action.sa_mask);  // one handler at a time
+  action.sa_handler = handler;
+  action.sa_flags = SA_RESTART;
+  sigaction(number, nullptr, &g.oldActions[number]);
+  // A signal the caller chose to ignore (nohup) stays ignored.
+  if (keepIgnored && g.oldActions[number].sa_handler == SIG_IGN) return;
+  sigaction(number, &action, nullptr);
+}
 
 void InstallSignals() {
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = SIG_IGN;
-  sigaction(SIGINT, &action, &g.oldInt);
-  sigaction(SIGQUIT, &action, &g.oldQuit);
-  // A stop sent from outside would leave the terminal raw under the shell.
-  sigaction(SIGTSTP, &action, &g.oldTstp);
-
-  action.sa_handler = OnEndSignal;
-  sigaddset(&action.sa_mask, SIGTERM);
-  sigaddset(&action.sa_mask, SIGHUP);
-  sigaction(SIGTERM, nullptr, &g.oldTerm);
-  sigaction(SIGHUP, nullptr, &g.oldHup);
-  // A signal the caller chose to ignore (nohup) stays ignored.
-  if (g.oldTerm.sa_handler != SIG_IGN) sigaction(SIGTERM, &action, nullptr);
-  if (g.oldHup.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
-
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = OnResize;
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGWINCH, &action, &g.oldWinch);
+  for (const int number : kIgnoredSignals) Catch(number, SIG_IGN, false);
+  ForEachEndingSignal([](int number) { Catch(number, OnEndSignal, true); });
+  Catch(SIGWINCH, OnResize, false);
+  Catch(SIGCONT, OnContinue, false);
 }
 
 void RestoreSignals() {
-  sigaction(SIGINT, &g.oldInt, nullptr);
-  sigaction(SIGQUIT, &g.oldQuit, nullptr);
-  sigaction(SIGTSTP, &g.oldTstp, nullptr);
-  sigaction(SIGTERM, &g.oldTerm, nullptr);
-  sigaction(SIGHUP, &g.oldHup, nullptr);
-  sigaction(SIGWINCH, &g.oldWinch, nullptr);
+  auto restore = [](int number) { sigaction(number, &g.oldActions[number], nullptr); };
+  for (const int number : kIgnoredSignals) restore(number);
+  ForEachEndingSignal(restore);
+  restore(SIGWINCH);
+  restore(SIGCONT);
 }
 
 // ---- output --------------------------------------------------------------
@@ -168,8 +219,9 @@ void WriteAll(int fd, const char* data, std::size_t size) {
     } else if (written < 0 && errno == EINTR) {
       continue;
     } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A terminal left non-blocking by another program: wait, never drop.
       pollfd ready{fd, POLLOUT, 0};
-      if (poll(&ready, 1, 1000) == 0) return;  // stuck: drop the rest
+      poll(&ready, 1, -1);
     } else {
       return;  // the terminal is gone; what is left is dropped
     }
@@ -218,7 +270,7 @@ Position Clamp(Position at, GridSize size) {
 }
 
 void SetSgr(ColourPair colours) {
-  if (g.sgr == colours) return;
+  if (g.sgr == colours || !g.colours) return;
   g.output += vt::Sgr(colours).View();
   g.sgr = colours;
 }
@@ -318,6 +370,16 @@ void Present() {
 
 // ---- input ---------------------------------------------------------------
 
+// The key decoder reads UTF-8; an 8-bit terminal's characters are turned
+// into it as they come.
+void AddInput(std::string_view bytes) {
+  if (locale_text::IsUtf8()) {
+    g.input.append(bytes);
+    return;
+  }
+  for (const char byte : bytes) AppendUtf8(g.input, locale_text::FromByte(static_cast<unsigned char>(byte)));
+}
+
 // Waits up to `timeoutMs` (-1: for ever) for bytes from the keyboard and
 // adds them to the input. False when none came in time or the keyboard has
 // gone away for good (then inputClosed is set).
@@ -333,13 +395,17 @@ bool ReadInput(int timeoutMs) {
     }
     pollfd ready{g.ttyFd, POLLIN, 0};
     const int count = poll(&ready, 1, wait);
-    if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    // A resize or a continue ends the wait, so the cursor is re-read.
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+      if (gMoved) return false;
+      continue;
+    }
     if (count == 0) return false;
     if (count < 0 || (ready.revents & POLLNVAL)) break;
     char chunk[4096];
     const ssize_t got = read(g.ttyFd, chunk, sizeof chunk);
     if (got > 0) {
-      g.input.append(chunk, static_cast<std::size_t>(got));
+      AddInput(std::string_view(chunk, static_cast<std::size_t>(got)));
       return true;
     }
     if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -374,6 +440,7 @@ bool TakeCursorReport(Position& at) {
     if (column < 0 || i >= g.input.size() || g.input[i] != 'R') continue;
     g.input.erase(start, i + 1 - start);
     at = {row, column};
+    --g.queriesPending;
     return true;
   }
   return false;
@@ -382,9 +449,10 @@ bool TakeCursorReport(Position& at) {
 // Asks the terminal where its cursor is, waiting a bounded time: a
 // terminal that never answers must not hang the program.
 bool QueryCursor(Position& at) {
-  if (g.outFd < 0 || g.ttyFd < 0) return false;
+  if (g.outFd < 0 || g.ttyFd < 0 || !g.mayQuery) return false;
   g.output += "\x1b[6n";
   Flush();
+  ++g.queriesPending;
   const Clock::time_point deadline = Clock::now() + milliseconds(kReplyWaitMs);
   for (;;) {
     if (TakeCursorReport(at)) return true;
@@ -403,12 +471,13 @@ void CloseTerminal() {
   if (!g.open) return;
   // The shell's prompt appears where the program's text left off.
   Present();
-  g.output += kRestore;
+  g.output += g.restore;
   Flush();
   g.sgr = -1;
   g.cursorVisible = true;
   LeaveRawMode();
   RestoreSignals();
+  if (g.outFd == g.ttyFd) g.outFd = -1;
   if (g.ttyFd >= 0) close(g.ttyFd);
   g.ttyFd = -1;
   g.inputClosed = true;
@@ -417,12 +486,17 @@ void CloseTerminal() {
 
 void OpenTerminal() {
   if (g.open) return;
-  g.outFd = ChooseOutputFd();
   g.ttyFd = open("/dev/tty", O_RDWR | O_CLOEXEC);
   if (g.ttyFd >= 0 && tcgetattr(g.ttyFd, &g.saved) != 0) {
     close(g.ttyFd);
     g.ttyFd = -1;
   }
+  g.outFd = ChooseOutputFd();
+  const char* term = std::getenv("TERM");
+  g.mayQuery = term == nullptr || std::strcmp(term, "dumb") != 0;
+  g.colours = g.mayQuery && !Set("NO_COLOR");
+  g.restore = g.colours ? kRestore : kRestoreWithoutColours;
+  g.queriesPending = 0;
   g.inputClosed = g.ttyFd < 0;
   g.hadKeyboard = g.ttyFd >= 0;
   g.input.clear();
@@ -434,11 +508,17 @@ void OpenTerminal() {
   static const bool atExitHooked = std::atexit(CloseTerminal) == 0;
   (void)atExitHooked;
 
-  g.output += kRestore;
+  g.output += g.restore;
   g.sgr = -1;
   g.cursorVisible = true;
   Position start;
-  if (QueryCursor(start)) {
+  const bool known = QueryCursor(start);
+  // A scroll region another program left set would keep a line feed from
+  // scrolling the whole screen. Resetting it moves the cursor home, so the
+  // cursor is put back with an absolute move.
+  g.output += "\x1b[r";
+  g.terminalAtKnown = false;
+  if (known) {
     g.cursor = Clamp(start, CurrentSize());
   } else {
     // Where the cursor is is unknown: a fresh bottom row is the one place
@@ -446,15 +526,22 @@ void OpenTerminal() {
     ScrollScreen();
     g.cursor = {CurrentSize().height, 1};
   }
-  g.terminalAtKnown = false;
   Present();
+}
+
+// After a resize or a stop the terminal may have rewrapped its rows or
+// written on them: where the cursor is, is asked again.
+void RereadCursor() {
+  gMoved = 0;
+  RereadSize();
+  Position at;
+  if (QueryCursor(at)) g.cursor = Clamp(at, CurrentSize());
 }
 
 // ---- the device ----------------------------------------------------------
 
 class TerminalDevice : public ConsoleDevice {
  public:
-  TerminalDevice() { g.outFd = ChooseOutputFd(); }
   ~TerminalDevice() override { CloseTerminal(); }
 
   void Open() override { OpenTerminal(); }
@@ -484,7 +571,7 @@ class TerminalDevice : public ConsoleDevice {
       if (cell.character >= 0x20 && cell.character < 0x7F) {
         g.output += static_cast<char>(cell.character);
       } else {
-        AppendUtf8(g.output, vt::Glyph(cell.character));
+        locale_text::Append(g.output, vt::Glyph(cell.character));
       }
     }
     NoteWritten(at, cells.size(), size);
@@ -518,8 +605,13 @@ class TerminalDevice : public ConsoleDevice {
   }
 
   KeyEvent NextKey() override {
-    Present();
     for (;;) {
+      if (gMoved) RereadCursor();
+      Present();
+      // An answer to a query that timed out is no key.
+      Position late;
+      while (g.queriesPending > 0 && TakeCursorReport(late)) {
+      }
       if (!g.input.empty()) {
         DecodedKey key = DecodeKey(g.input, false);
         if (key.consumed == 0) {
