@@ -7,6 +7,7 @@ Run with OPFILE=<built opfile> python3 test_hostile.py -v
 
 import os
 import random
+import re
 import signal
 import subprocess
 import sys
@@ -16,10 +17,12 @@ import unittest
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tmux_driver import (ScratchTestCase, PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
-                         DeadlineError, TmuxPane, launch_script)
+                         DeadlineError, PtyProgram, TmuxPane, launch_script)
 from test_opfile import OPFILE  # noqa: E402
 
 NOT_BITS = bytes(b for b in range(256) if b not in b"01")
+OLD_INCLUDE = b";old\r\n\r\n        de   b'11110000'\r\n"
+IN_CI = os.environ.get("CI", "").lower() not in ("", "0", "false")
 
 
 def expected_include(comment, data):
@@ -69,14 +72,21 @@ class HostileTest(ScratchTestCase):
     def assert_terminal_restored(self):
         self.assertEqual(self.get(STTY_BEFORE), self.get(STTY_AFTER), "stty -g differs after the run")
 
+    def clear(self, *names):
+        for name in names or (STATUS_FILE, PID_FILE, "OpSymbs.inc"):
+            if os.path.lexists(self.file(name)):
+                os.remove(self.file(name))
+
+    def temporary_files(self, directory=None):
+        return [n for n in os.listdir(directory or self.dir) if n.startswith(".OpSymbs.inc.")]
+
     def test_end_signals_at_the_question_and_at_the_key_wait_restore_the_terminal(self):
         example = bits_text(40)
         for number, moment in ((signal.SIGHUP, "question"), (signal.SIGTERM, "key"),
-                               (signal.SIGHUP, "key")):
+                               (signal.SIGHUP, "key"), (signal.SIGUSR1, "question"),
+                               (signal.SIGALRM, "key")):
             with self.subTest(signal=number.name, moment=moment):
-                for name in (STATUS_FILE, PID_FILE, "OpSymbs.inc"):
-                    if os.path.exists(self.file(name)):
-                        os.remove(self.file(name))
+                self.clear()
                 self.file("OpBits.txt", example)
                 pid = self.start()
                 self.wait_for_question()
@@ -208,6 +218,116 @@ class HostileTest(ScratchTestCase):
         self.pane.send_text("x")
         self.assertEqual(self.status(), 0)
         self.assertEqual(len(expected), len(self.get("OpSymbs.inc")))
+
+
+    def test_a_kill_during_the_echo_keeps_the_old_file(self):
+        data = bits_text(200000)  # far more echo than the terminal holds unread
+        self.file("OpBits.txt", data)
+        for number in (signal.SIGKILL, signal.SIGTERM):
+            with self.subTest(signal=number.name):
+                self.file("OpSymbs.inc", OLD_INCLUDE)
+                program = PtyProgram([OPFILE], self.dir)
+                program.read(b"Callsign")
+                program.send(b"K1ABC\r")
+                program.read(re.compile(rb"[01]{8}"))
+                # Read no more: the program is held in its echo, the new file half made.
+                os.kill(program.pid, number)
+                status, restored = program.finish()
+                self.assertEqual(status, -number)
+                self.assertEqual(self.get("OpSymbs.inc"), OLD_INCLUDE)
+                if number == signal.SIGTERM:  # a kill -9 can neither restore nor tidy
+                    self.assertTrue(restored, "terminal modes not restored")
+                    self.assertEqual(self.temporary_files(), [])
+                self.clear(*self.temporary_files())
+
+    def test_a_terminal_left_non_blocking_loses_no_row(self):
+        data = bits_text(100000)
+        self.file("OpBits.txt", data)
+        program = PtyProgram([OPFILE], self.dir, nonblocking=True)
+        program.read(b"Callsign")
+        program.send(b"NB\r")
+        time.sleep(1.5)  # the terminal stalls, longer than a program might wait for it
+        output = program.read(b" 100000 Bits", timeout=60)
+        program.send(b"x")
+        self.assertEqual(program.finish(), (0, True))
+        bits = data.translate(None, NOT_BITS)
+        self.assertEqual(re.findall(rb"[01]{8}", output), [bits[i:i + 8] for i in range(0, len(bits), 8)])
+
+    def test_an_8_bit_terminal_gets_its_own_characters_and_keys_typed_ahead_count(self):
+        locales = self.new_dir()
+        subprocess.run(["localedef", "-i", "en_US", "-f", "ISO-8859-1",
+                        os.path.join(locales, "en_US.ISO-8859-1")], capture_output=True)
+        latin1 = {"LOCPATH": locales, "LC_ALL": "en_US.ISO-8859-1"}
+        # A name holding an a-umlaut and a carriage return, shown in a message.
+        self.file("OpSymbs.inc", OLD_INCLUDE)
+        os.symlink("OpSymbs.inc", os.path.join(self.dir.encode(), b"bits-\xe4\r.txt"))
+        program = PtyProgram([OPFILE.encode(), b"bits-\xe4\r.txt"], self.dir, latin1, typed_ahead=b"C\r")
+        named = program.read(b"nothing written")
+        program.send(b"x")
+        self.assertEqual(program.finish(), (1, True))
+        self.assertIn(b"bits-\xe4?.txt and OpSymbs.inc are the same file: nothing written", named)
+        self.assertEqual(self.get("OpSymbs.inc"), OLD_INCLUDE)
+        # A comment typed ahead in Latin-1; its Enter arrives as a line feed.
+        data = bits_text(8)
+        self.file("OpBits.txt", data)
+        program = PtyProgram([OPFILE], self.dir, latin1, typed_ahead=b"\xfc\xe9 DL1\r")
+        typed = program.read(b" 8 Bits")
+        program.send(b"x")
+        self.assertEqual(program.finish(), (0, True))
+        self.assertIn(b"file  \xfc\xe9 DL1", typed)
+        self.assertEqual(self.get("OpSymbs.inc"), expected_include("\u00fc\u00e9 DL1", data))
+        for output in (named, typed):  # a C1 control byte would be obeyed, not shown
+            self.assertIsNone(re.search(rb"[\x80-\x9f]", output))
+        # A dumb terminal gets neither colours nor a question where its cursor is.
+        program = PtyProgram([OPFILE], self.dir, {"TERM": "dumb"}, typed_ahead=b"D\r")
+        dumb = program.read(b" 8 Bits")
+        program.send(b"x")
+        self.assertEqual(program.finish(), (0, True))
+        self.assertIsNone(re.search(rb"\x1b\[[0-9;]*[mn]", dumb))
+
+    def test_write_failures_end_in_not_written_and_keep_the_old_file(self):
+        data = bits_text(3000 * 8)  # an include file of 78 KB
+        full = self.new_dir()
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full]).returncode == 0
+        self.assertTrue(mounted or not IN_CI, "CI must mount a small file system (run as root)")
+        if mounted:
+            self.addCleanup(subprocess.run, ["umount", full])
+        cases = [(self.dir, ["sh", "-c", "ulimit -f 40; exec \"$0\"", OPFILE], "File too large")]
+        cases += [(full, [OPFILE], "No space left on device")] * mounted
+        for workdir, argv, reason in cases:
+            with self.subTest(reason=reason):
+                self.dir = workdir
+                self.file("OpBits.txt", data)
+                self.file("OpSymbs.inc", OLD_INCLUDE)
+                self.pane = TmuxPane(80, 24)
+                self.addCleanup(self.pane.close)
+                self.pane.start(launch_script(workdir, argv), workdir)
+                self.wait_for_question()
+                self.pane.send_text("FULL")
+                self.pane.send_keys("Enter")
+                self.pane.wait_for_text("OpSymbs.inc NOT written: " + reason)
+                self.pane.wait_until(lambda _: self.pane.bell_rung(), "the bell")
+                self.pane.send_text("x")
+                self.assertEqual(self.status(), 1)
+                self.assertEqual(self.get("OpSymbs.inc"), OLD_INCLUDE)
+                self.assertEqual(self.temporary_files(), [])
+                self.assert_terminal_restored()
+
+    def test_a_resize_while_typing_keeps_backspace_on_the_comment(self):
+        self.file("OpBits.txt", bits_text(8))
+        self.start()
+        self.wait_for_question()
+        self.pane.send_text("DL1AB")
+        self.pane.wait_for_text("DL1AB")
+        self.pane.tmux("resize-window", "-x", "40", "-y", "24")  # the question row is rewrapped
+        self.pane.send_keys("BSpace", "BSpace")
+        self.pane.send_text("X")
+        self.pane.wait_until(lambda lines: lines[0] == "C file  DL1X", "the comment row after the resize")
+        self.pane.send_keys("Enter")
+        self.pane.wait_for_text(" 8 Bits")
+        self.pane.send_text("x")
+        self.assertEqual(self.status(), 0)
+        self.assertTrue(self.get("OpSymbs.inc").startswith(b";DL1X\r\n"))
 
 
 if __name__ == "__main__":

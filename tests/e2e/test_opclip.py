@@ -6,6 +6,7 @@ Without Xvfb or xclip the tests are skipped, unless CI is set: then they fail.
 """
 
 import os
+import re
 import select
 import shutil
 import signal
@@ -291,24 +292,47 @@ class OpclipTest(ScratchTestCase):
             os.chmod(os.path.join(path, name), 0o755)
         return path
 
-    def test_clipboard_helper_trouble_gives_empty_text_without_message(self):
+    def test_clipboard_helper_trouble_is_reported_and_keeps_the_old_file(self):
         self.set_clipboard("0101\r\n")  # would show, were it read
         env = shutil.which("env")
         sleep = shutil.which("sleep")
         failing = self.helper_dir(xclip="printf 1111; echo helper failed >&2; exit 1")
         hanging = self.helper_dir(xclip="echo $$ > {dir}/pid; exec %s 600" % sleep)
+        # What xclip says when nothing was copied: an empty clipboard.
+        empty = self.helper_dir(xclip="echo 'Error: target UTF8_STRING not available' >&2; exit 1")
         self.addCleanup(self.kill_hanging_helper, os.path.join(hanging, "pid"))
-        cases = [("no helper on PATH", [env, "PATH=" + self.new_dir(), OPCLIP], None),
-                 ("DISPLAY unset", [env, "-u", "DISPLAY", OPCLIP], None),
-                 ("xclip fails", [env, "PATH=" + failing, OPCLIP], failing),
-                 ("xclip hangs", [env, "PATH=" + hanging, OPCLIP], hanging)]
-        for case, argv, helpers in cases:
-            with self.subTest(case=case):
+        cases = [("No clipboard reader: install xclip, xsel or wl-clipboard", [env, "PATH=" + self.new_dir(), OPCLIP]),
+                 ("No clipboard: neither DISPLAY nor WAYLAND_DISPLAY is set", [env, "-u", "DISPLAY", OPCLIP]),
+                 ("Clipboard not read: xclip failed: helper failed, xsel is not installed",
+                  [env, "PATH=" + failing, OPCLIP]),
+                 ("Clipboard not read: xclip did not answer within 2 s", [env, "PATH=" + hanging, OPCLIP]),
+                 (None, [env, "PATH=" + empty, OPCLIP])]
+        for message, argv in cases:
+            with self.subTest(message=message):
                 self.dir = self.new_dir()
-                self.run_to_end("", "NOCLIP", argv=argv)
-                if helpers:
-                    self.assertEqual(self.read(os.path.join(helpers, "args")),
-                                     b"-selection clipboard -out -target UTF8_STRING\n")
+                self.file("OpSymbs.inc", OLD_INCLUDE)
+                if message is None:
+                    self.run_to_end("", "NOCLIP", argv=argv, overwrite=True)
+                    continue
+                self.start(*argv)
+                self.pane.wait_for_text(message)
+                self.assertEqual(self.pane.lines()[:3], [BANNER, message, ""], self.pane.dump())
+                self.pane.wait_until(lambda _: self.pane.bell_rung(), "the bell")
+                self.pane.send_text("x")
+                self.assertEqual(int(self.pane.wait_for_file(self.file(STATUS_FILE))), 1)
+                self.assertEqual(self.read(self.file("OpSymbs.inc")), OLD_INCLUDE)
+                self.assert_terminal_restored()
+        self.assertEqual(self.read(os.path.join(failing, "args")),
+                         b"-selection clipboard -out -target UTF8_STRING\n")
+
+    def test_help_and_version_touch_nothing(self):
+        for option, answer in (("--help", rb"Usage: opclip\n(.*\n)*.*man opclip\n"),
+                               ("--version", rb"opclip \d+\.\d+\.\d+\n")):
+            run = subprocess.run([OPCLIP, option], cwd=self.dir, stdin=subprocess.DEVNULL,
+                                 capture_output=True, timeout=10)
+            self.assertEqual((run.returncode, run.stderr), (0, b""), option)
+            self.assertRegex(run.stdout, re.compile(answer), option)
+        self.assertEqual(os.listdir(self.dir), [])
 
     def kill_hanging_helper(self, pid_file):
         if os.path.exists(pid_file):

@@ -4,6 +4,7 @@ Run with OPFILE=<built opfile> EXAMPLES=<repo>/examples python3 test_opfile.py -
 """
 
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -49,11 +50,11 @@ class OpfileTest(ScratchTestCase):
         self.pane.start(launch_script(self.dir, [OPFILE, *args], redirects), self.dir)
         return self.pane
 
-    def answer(self, comment, question_row=0):
+    def answer(self, comment, question_row=0, colours=(GREY, BLACK)):
         cells = self.pane.wait_for_text(QUESTION.rstrip())
         self.assertEqual(row_text(cells[question_row][:len(QUESTION)]), QUESTION.rstrip(),
                          "question not where expected:\n" + self.pane.dump())
-        self.assertEqual(visible_colours(cells[question_row][:len(QUESTION)]), {(GREY, BLACK)},
+        self.assertEqual(visible_colours(cells[question_row][:len(QUESTION)]), {colours},
                          "question colours")
         self.pane.send_text(comment)
         self.pane.send_keys("Enter")
@@ -67,17 +68,17 @@ class OpfileTest(ScratchTestCase):
         self.assertFalse(os.path.exists(self.file(STATUS_FILE)),
                          "program ended without waiting for a key:\n" + self.pane.dump())
 
-    def press_key_and_get_status(self, key="x"):
-        self.pane.send_text(key)
+    def press_key_and_get_status(self, *keys):
+        self.pane.send_keys(*keys) if keys else self.pane.send_text("x")
         return int(self.pane.wait_for_file(self.file(STATUS_FILE)))
 
     def assert_terminal_restored(self):
         self.assertEqual(self.read(self.file(STTY_BEFORE)), self.read(self.file(STTY_AFTER)),
                          "stty -g differs after the run")
 
-    def assert_dialogue(self, cells, top, comment, data, result_row):
-        """Screen rows from the question to the count row, with their colours,
-        and nothing written below them."""
+    def assert_dialogue(self, cells, top, comment, data, result_row, colours=True):
+        """Screen rows from the question to the count row, with their colours
+        (or none at all), and nothing written below them."""
         groups, count = bit_groups(data)
         bit_rows = ["     " + g for g in groups]
         expected = [QUESTION + comment, "", "", ""] + bit_rows + ["", result_row, " %d Bits" % count]
@@ -85,6 +86,9 @@ class OpfileTest(ScratchTestCase):
         dump = "\n" + self.pane.dump()
         self.assertEqual(lines[top:top + len(expected)], expected, dump)
         self.assertEqual(set(lines[top + len(expected):]), {""}, "unexpected rows below" + dump)
+        if not colours:
+            self.assertEqual({(cell.fg, cell.bg) for row in cells for cell in row}, {(None, None)}, dump)
+            return
         first_bits = top + 4
         for i in range(first_bits, first_bits + len(groups)):
             self.assertEqual(visible_colours(cells[i]), {(CYAN, BLACK)}, "bit row %d colours" % i)
@@ -103,29 +107,38 @@ class OpfileTest(ScratchTestCase):
         self.assertFalse(self.pane.bell_rung(), "bell on a successful run")
         self.assert_waiting_for_key()
         screen_before_key = self.pane.lines()
-        self.assertEqual(self.press_key_and_get_status(), 0)
+        self.assertEqual(self.press_key_and_get_status("S-F3"), 0)  # shaped like a cursor report
         self.assertEqual(self.pane.lines(), screen_before_key, "output after the key")
         self.assertEqual(self.read(self.file("OpSymbs.inc")),
                          expected_include("DL1ABC JO31", self.example))
         self.assert_terminal_restored()
 
     def test_rows_brought_in_by_scrolling_keep_their_colours(self):
-        # A pane too short for the dialogue: every bit row arrives by a scroll.
+        # A pane too short for the dialogue: every bit row arrives by a scroll,
+        # also where another program left a scroll region set.
         self.file("OpBits.txt", self.example)
-        self.start(width=60, height=8)
-        self.answer("DL1ABC", question_row=0)
-        cells = self.wait_for_count(96)
-        groups, _ = bit_groups(self.example)
-        transcript = [QUESTION + "DL1ABC", "", "", ""] + ["     " + g for g in groups]
-        transcript += ["", "OpSymbs.inc Written", " 96 Bits"]
-        dump = "\n" + self.pane.dump()
-        # The last row is the empty one the count row's line end opened.
-        self.assertEqual([row_text(row) for row in cells], transcript[-7:] + [""], dump)
-        for i in range(4):
-            self.assertEqual(visible_colours(cells[i]), {(CYAN, BLACK)}, "bit row %d colours%s" % (i, dump))
-            self.assertEqual({cell.bg for cell in cells[i][:13]}, {BLACK},
-                             "bit row %d background%s" % (i, dump))
-        self.assertEqual(self.press_key_and_get_status(), 0)
+        for before in ([], ["sh", "-c", "printf '\\033[1;3r'; exec \"$0\""]):
+            with self.subTest(before=before):
+                if before:  # after the first run
+                    for name in (STATUS_FILE, "OpSymbs.inc"):
+                        os.remove(self.file(name))
+                self.pane = TmuxPane(60, 8)
+                self.addCleanup(self.pane.close)
+                self.pane.start(launch_script(self.dir, before + [OPFILE]), self.dir)
+                self.answer("DL1ABC", question_row=0)
+                cells = self.wait_for_count(96)
+                groups, _ = bit_groups(self.example)
+                transcript = [QUESTION + "DL1ABC", "", "", ""] + ["     " + g for g in groups]
+                transcript += ["", "OpSymbs.inc Written", " 96 Bits"]
+                dump = "\n" + self.pane.dump()
+                # The last row is the empty one the count row's line end opened.
+                self.assertEqual([row_text(row) for row in cells], transcript[-7:] + [""], dump)
+                for i in range(4):
+                    self.assertEqual(visible_colours(cells[i]), {(CYAN, BLACK)}, "bit row %d colours%s" % (i, dump))
+                    self.assertEqual({cell.bg for cell in cells[i][:13]}, {BLACK},
+                                     "bit row %d background%s" % (i, dump))
+                self.assertEqual(self.press_key_and_get_status(), 0)
+                self.pane.close()
 
     def test_comment_editing_ignores_control_keys(self):
         self.file("OpBits.txt", self.example)
@@ -178,11 +191,12 @@ class OpfileTest(ScratchTestCase):
         self.assertEqual(self.pane.lines()[0], "No File", self.pane.dump())
         self.assertFalse(os.path.exists(self.file("OpSymbs.inc")))
 
-    def test_named_file_with_spaces_and_odd_content(self):
+    def test_named_file_with_spaces_wildcards_and_odd_content(self):
         data = b"1, 0, 1, 1;\r\n0 0 1 1 x\t1\r\n"  # 9 bits between other bytes
-        self.file("my bits.txt", data)
-        self.file("OpBits.txt", self.example)  # must not be read
-        self.start("my", "bits.txt")
+        self.file("my bits?.txt", data)  # '?' is a character like any other here
+        self.file("my bitsX.txt", self.example)  # must not be read
+        self.file("OpBits.txt", self.example)  # nor this
+        self.start("my", "bits?.txt")
         self.answer("G4XYZ")
         cells = self.wait_for_count(9)
         self.assert_dialogue(cells, 0, "G4XYZ", data, "OpSymbs.inc Written")
@@ -200,16 +214,31 @@ class OpfileTest(ScratchTestCase):
         self.assertEqual(self.press_key_and_get_status(), 0)
         self.assertEqual(self.read(self.file("OpSymbs.inc")), b";empty\r\n\r\n'\r\n")
 
-    def test_redirected_stdin_and_stdout_still_use_the_terminal(self):
+    def test_the_dialogue_shows_on_the_terminal_however_it_is_started(self):
         self.file("OpBits.txt", self.example)
-        self.start(redirects="< /dev/null > out.txt")
-        self.answer("OE1XYZ")
-        cells = self.wait_for_count(96)
-        self.assert_dialogue(cells, 0, "OE1XYZ", self.example, "OpSymbs.inc Written")
-        self.assertEqual(self.press_key_and_get_status(), 0)
-        self.assertEqual(self.read(self.file("out.txt")), b"")
-        self.assertEqual(self.read(self.file("OpSymbs.inc")), expected_include("OE1XYZ", self.example))
-        self.assert_terminal_restored()
+        cases = [  # (how, the words before the program, redirections, colours)
+            ("output redirected", [], "< /dev/null > out.txt", True),
+            ("output and errors redirected", [], "< /dev/null > out.txt 2> err.txt", True),
+            ("NO_COLOR", ["env", "NO_COLOR=1"], "", False),
+        ]
+        for how, before, redirects, colours in cases:
+            with self.subTest(how):
+                for name in (STATUS_FILE, "OpSymbs.inc", "out.txt", "err.txt"):
+                    if os.path.exists(self.file(name)):
+                        os.remove(self.file(name))
+                self.pane = TmuxPane(80, 24)
+                self.addCleanup(self.pane.close)
+                self.pane.start(launch_script(self.dir, before + [OPFILE], redirects), self.dir)
+                self.answer("OE1XYZ", colours=(GREY, BLACK) if colours else (None, None))
+                cells = self.wait_for_count(96)
+                self.assert_dialogue(cells, 0, "OE1XYZ", self.example, "OpSymbs.inc Written", colours)
+                self.assertEqual(self.press_key_and_get_status(), 0)
+                for name in ("out.txt", "err.txt"):
+                    if os.path.exists(self.file(name)):
+                        self.assertEqual(self.read(self.file(name)), b"")
+                self.assertEqual(self.read(self.file("OpSymbs.inc")), expected_include("OE1XYZ", self.example))
+                self.assert_terminal_restored()
+                self.pane.close()
 
     def test_output_file_is_a_directory(self):
         self.file("OpBits.txt", self.example)
@@ -247,22 +276,47 @@ class OpfileTest(ScratchTestCase):
         self.assertEqual(self.press_key_and_get_status(), 1)
         self.assertEqual(self.read(target), old)
 
-    def test_input_name_with_wildcard_cannot_be_opened(self):
-        self.file("OpBits.txt", self.example)
-        self.start("Op*.txt")
-        self.answer("N0CALL")
-        self.pane.wait_for_text("cannot be opened")
-        self.pane.wait_until(lambda _: self.pane.bell_rung(), "the bell")
-        shown = [line for line in self.pane.lines() if line]
-        self.assertEqual(shown, [QUESTION + "N0CALL",
-                                 "Op*.txt cannot be opened: the name holds a wildcard"],
-                         self.pane.dump())
-        self.assert_waiting_for_key()
-        self.assertEqual(self.press_key_and_get_status(), 1)
-        self.assertFalse(os.path.exists(self.file("OpSymbs.inc")))
-        self.assert_terminal_restored()
+    def test_inputs_refused_after_the_question_leave_the_old_file_alone(self):
+        def swap_for_a_device():
+            os.remove(self.file("OpBits.txt"))
+            os.symlink("/dev/zero", self.file("OpBits.txt"))
+        cases = [  # (argument, whatever happens while the question waits, the message)
+            ("bits-\u00e4.txt", None, "bits-\u00e4.txt and OpSymbs.inc are the same file: nothing written"),
+            (None, swap_for_a_device, "OpBits.txt cannot be opened: not an ordinary file"),
+        ]
+        old = b";old\r\n\r\n        de   b'10101010'\r\n"
+        for name, meanwhile, message in cases:
+            with self.subTest(message):
+                self.dir = self.new_dir()
+                self.file("OpSymbs.inc", old)
+                self.file("OpBits.txt", self.example)
+                if name:
+                    os.symlink("OpSymbs.inc", self.file(name))
+                self.start(*[name] * bool(name))
+                self.pane.wait_for_text(QUESTION.rstrip())
+                if meanwhile:
+                    meanwhile()
+                self.answer("N0CALL", question_row=2)
+                self.pane.wait_for_text(message)
+                self.pane.wait_until(lambda _: self.pane.bell_rung(), "the bell")
+                self.assertEqual([line for line in self.pane.lines() if line],
+                                 [OVERWRITE_NOTICE, QUESTION + "N0CALL", message], self.pane.dump())
+                self.assert_waiting_for_key()
+                self.assertEqual(self.press_key_and_get_status(), 1)
+                self.assertEqual(self.read(self.file("OpSymbs.inc")), old)
+                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [])
+                self.assert_terminal_restored()
 
-    def test_sigint_sigquit_sigtstp_ignored_and_sigterm_restores_terminal(self):
+    def test_help_and_version_touch_nothing(self):
+        for option, answer in (("--help", rb"Usage: opfile \[FILE\]\n(.*\n)*.*man opfile\n"),
+                               ("--version", rb"opfile \d+\.\d+\.\d+\n")):
+            run = subprocess.run([OPFILE, option], cwd=self.dir, stdin=subprocess.DEVNULL,
+                                 capture_output=True, timeout=10)
+            self.assertEqual((run.returncode, run.stderr), (0, b""), option)
+            self.assertRegex(run.stdout, re.compile(answer), option)
+        self.assertEqual(os.listdir(self.dir), [])
+
+    def test_stray_signals_and_a_stop_leave_the_question_answerable(self):
         self.file("OpBits.txt", self.example)
         self.start()
         self.pane.wait_for_text(QUESTION.rstrip())
@@ -271,7 +325,7 @@ class OpfileTest(ScratchTestCase):
         pid = int(self.pane.wait_for_file(self.file(PID_FILE)))
 
         typed = "DL1"
-        for number in (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP):
+        for number in (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP, signal.SIGPIPE, signal.SIGXFSZ):
             os.kill(pid, number)
             typed += number.name[3]
             self.pane.send_text(typed[-1])  # still reading keys after the signal
@@ -280,11 +334,17 @@ class OpfileTest(ScratchTestCase):
             self.assertFalse(os.path.exists(self.file(STATUS_FILE)),
                              "%s ended the program" % number.name)
 
-        os.kill(pid, signal.SIGTERM)
-        status = int(self.pane.wait_for_file(self.file(STATUS_FILE)))
-        self.assertEqual(status, 128 + signal.SIGTERM, "expected death by SIGTERM")
-        self.assert_terminal_restored()
-        self.assertFalse(os.path.exists(self.file("OpSymbs.inc")))
+        # Stopped, the terminal put back in its usual modes meanwhile (as a
+        # shell does), then continued: Enter still ends the comment.
+        os.kill(pid, signal.SIGSTOP)
+        tty = self.pane.tmux("display-message", "-p", "#{pane_tty}").strip()
+        subprocess.run(["stty", "-F", tty, "sane"], check=True)
+        os.kill(pid, signal.SIGCONT)
+        self.pane.send_text("Z")
+        self.pane.send_keys("Enter")
+        self.wait_for_count(96)
+        self.assertEqual(self.press_key_and_get_status(), 0)
+        self.assertEqual(self.read(self.file("OpSymbs.inc")), expected_include(typed + "Z", self.example))
 
 
 if __name__ == "__main__":

@@ -5,12 +5,15 @@ own tmux server (``tmux -L <unique name> -f /dev/null``), so tests never see
 each other's windows or the user's own tmux configuration.
 """
 
+import fcntl
 import os
 import re
+import select
 import shlex
 import shutil
 import subprocess
 import tempfile
+import termios
 import time
 import unittest
 import uuid
@@ -130,6 +133,7 @@ class TmuxPane:
         self.started = False
         self.env = dict(os.environ)
         self.env.setdefault("TERM", "xterm-256color")
+        self.env["LC_ALL"] = "C.UTF-8"  # a terminal that can show every glyph
         self.env.pop("TMUX", None)  # never talk to an enclosing tmux
 
     # -- tmux plumbing ----------------------------------------------------
@@ -215,6 +219,74 @@ class TmuxPane:
 
     def send_keys(self, *keys: str) -> None:
         self.tmux("send-keys", *keys)
+
+
+class PtyProgram:
+    """A program on a pseudo-terminal of the test's own, for what a tmux pane
+    hides: every byte the program writes is kept as it is, its cursor query is
+    answered (top left), and reading can be held back, so that the program
+    blocks in its writes.  With `typed_ahead` the program starts only once that
+    text has been typed into the terminal's line editing, as a quick typist's
+    keys would be."""
+
+    def __init__(self, argv, cwd, env=None, typed_ahead=b"", nonblocking=False):
+        self.output = b""
+        self.answered = 0
+        self.status = None
+        self.fd, self.terminal = os.openpty()
+        self.modes = termios.tcgetattr(self.terminal)
+        self.pid = os.fork()
+        if self.pid == 0:  # the child: the terminal becomes its controlling one
+            try:
+                os.close(self.fd)
+                os.setsid()
+                fcntl.ioctl(self.terminal, termios.TIOCSCTTY, 0)
+                for stream in (0, 1, 2):
+                    os.dup2(self.terminal, stream)
+                os.chdir(cwd)
+                if typed_ahead:
+                    select.select([0], [], [], DEFAULT_TIMEOUT)  # until the line is complete
+                if nonblocking:
+                    fcntl.fcntl(1, fcntl.F_SETFL, fcntl.fcntl(1, fcntl.F_GETFL) | os.O_NONBLOCK)
+                os.execvpe(argv[0], list(argv), dict(os.environ, **(env or {})))
+            finally:
+                os._exit(127)
+        os.write(self.fd, typed_ahead)
+
+    def read(self, until=None, timeout=DEFAULT_TIMEOUT):
+        """Reads what comes until `until` (bytes, or a compiled pattern) shows,
+        or the program has ended and said everything (until None); returns all
+        output so far."""
+        deadline = time.monotonic() + timeout
+        seen = until.search if isinstance(until, re.Pattern) else lambda output: until in output
+        while until is None or not seen(self.output):
+            if self.status is None:
+                pid, status = os.waitpid(self.pid, os.WNOHANG)
+                if pid:
+                    self.status = os.waitstatus_to_exitcode(status)
+            ready = select.select([self.fd], [], [], 0.05)[0]
+            if ready:
+                self.output += os.read(self.fd, 65536)
+                while self.output.count(b"\x1b[6n") > self.answered:
+                    os.write(self.fd, b"\x1b[1;1R")
+                    self.answered += 1
+            elif self.status is not None and until is None:
+                return self.output
+            if time.monotonic() > deadline:
+                raise DeadlineError("timed out waiting for %r; output ends %r" % (until, self.output[-300:]))
+        return self.output
+
+    def send(self, data: bytes) -> None:
+        os.write(self.fd, data)
+
+    def finish(self, timeout=DEFAULT_TIMEOUT):
+        """Reads to the end; returns the exit status (negative: the signal) and
+        whether the terminal's modes are what they were before the program."""
+        self.read(None, timeout)
+        restored = termios.tcgetattr(self.fd) == self.modes  # the master reads the terminal's modes
+        os.close(self.fd)
+        os.close(self.terminal)
+        return self.status, restored
 
 
 def launch_script(workdir: str, argv: Sequence[str], redirects: str = "",
