@@ -159,6 +159,7 @@ class PosixFileSystem final : public FileSystem {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     mode_t mode = 0666 & ~mask;
+    struct stat info {};
     // The old file is held, locked, until the new one has replaced it. Not
     // blocking, so a pipe of that name without a reader fails at once.
     const int old = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -169,7 +170,6 @@ class PosixFileSystem final : public FileSystem {
     };
     if (old < 0 && errno != ENOENT) return fail(errno == ENXIO ? kNotOrdinary : Reason(errno));
     if (old >= 0) {
-      struct stat info {};
       if (::fstat(old, &info) != 0) return fail(Reason(errno));
       if (const std::string why = Unordinary(info); !why.empty()) return fail(why);
       if (::flock(old, LOCK_EX | LOCK_NB) != 0) {
@@ -186,6 +186,9 @@ class PosixFileSystem final : public FileSystem {
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) return fail(Reason(errno));
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (old >= 0 && ::fchown(fd, info.st_uid, info.st_gid) != 0) {
+      // Only root's runs may keep another owner; others make the file theirs.
+    }
     ::fchmod(fd, mode);
     return std::make_unique<PosixOutputFile>(fd, std::move(temporary), target, old);
   }

@@ -535,7 +535,12 @@ void RereadCursor() {
   gMoved = 0;
   RereadSize();
   Position at;
-  if (QueryCursor(at)) g.cursor = Clamp(at, CurrentSize());
+  if (!QueryCursor(at)) return;
+  // While the window is still being resized, the terminal answers for a size
+  // it has not told yet: its answer is the truer one.
+  g.size.height = std::max(g.size.height, at.row);
+  g.size.width = std::max(g.size.width, at.column);
+  g.cursor = at;
 }
 
 // ---- the device ----------------------------------------------------------
