@@ -158,9 +158,11 @@ void OnResize(int) {
 }
 
 // Continued after a stop: the shell has put the terminal back in its own
-// modes meanwhile, and may have written on it.
+// modes meanwhile, and may have written on it. Raw mode is taken again only
+// in the foreground; continued in the background, the shell keeps the
+// terminal until `fg` continues the program once more.
 void OnContinue(int) {
-  if (g.rawOn) tcsetattr(g.ttyFd, TCSANOW, &g.raw);
+  if (g.rawOn && tcgetpgrp(g.ttyFd) == getpgrp()) tcsetattr(g.ttyFd, TCSANOW, &g.raw);
   gResized = 1;
   gMoved = 1;
 }
@@ -377,7 +379,9 @@ void AddInput(std::string_view bytes) {
     g.input.append(bytes);
     return;
   }
-  for (const char byte : bytes) AppendUtf8(g.input, locale_text::FromByte(static_cast<unsigned char>(byte)));
+  for (const char byte : bytes) {
+    AppendUtf8(g.input, locale_text::FromByte(static_cast<unsigned char>(byte)));
+  }
 }
 
 // Waits up to `timeoutMs` (-1: for ever) for bytes from the keyboard and
