@@ -331,6 +331,17 @@ class ScratchTestCase(unittest.TestCase):
         with open(path, "rb") as f:
             return f.read()
 
+    def assert_help_and_version(self, program, usage_line):
+        """--help and --version answer on standard output and touch nothing."""
+        name = os.path.basename(program)
+        for option, answer in (("--help", usage_line + rb"\n(.*\n)*.*man " + name.encode() + rb"\n"),
+                               ("--version", name.encode() + rb" \d+\.\d+\.\d+\n")):
+            run = subprocess.run([program, option], cwd=self.dir, stdin=subprocess.DEVNULL,
+                                 capture_output=True, timeout=10)
+            self.assertEqual((run.returncode, run.stderr), (0, b""), option)
+            self.assertRegex(run.stdout, re.compile(answer), option)
+        self.assertEqual(os.listdir(self.dir), [])
+
     def file(self, name, data=None):
         """The path of `name` in the scratch directory, written first if data is given."""
         path = os.path.join(self.dir, name)
