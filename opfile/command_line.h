@@ -8,7 +8,8 @@ namespace op {
 
 inline constexpr std::string_view kDefaultInputName = "OpBits.txt";
 
-// What follows the program's own name, in the platform's 8-bit text.
+// What follows the program's own name, in the system's spelling of names:
+// the locale's bytes on POSIX, UTF-8 on Windows.
 std::string CommandTail(int argc, char** argv);
 
 // The command tail with the part after the program's name cut off the
@@ -17,9 +18,13 @@ std::string CommandTail(int argc, char** argv);
 // spaces after it are skipped and the rest stays as it is.
 std::u16string_view TailOfCommandLine(std::u16string_view commandLine);
 
-// Raises letters to capitals byte by byte: a..z, and the accented letters
-// of code page 437 when `codePage437` is set.
-std::string RaiseToCapitals(std::string_view name, bool codePage437);
+// Raises the letters a..z and ä ö ü é ñ å ç of a UTF-8 name to capitals;
+// every other character stays as it is.
+std::string RaiseToCapitals(std::string_view name);
+
+// The name inside a tail that is one name in double quotes (spaces after
+// the closing quote aside); any other tail as it is.
+std::string_view UnquotedName(std::string_view commandTail);
 
 // The input name as the platform uses it: raised on case-blind systems.
 std::string PlatformInputName(std::string_view commandTail);

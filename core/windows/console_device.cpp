@@ -68,6 +68,10 @@ class WindowsConsole final : public ConsoleDevice {
       SetConsoleMode(screen_, screenMode_);
       screen_ = nullptr;
     }
+    if (ownScreen_ != INVALID_HANDLE_VALUE) {
+      CloseHandle(ownScreen_);
+      ownScreen_ = INVALID_HANDLE_VALUE;
+    }
   }
 
   GridSize Size() override {
@@ -173,8 +177,9 @@ class WindowsConsole final : public ConsoleDevice {
   void Beep() override { MessageBeep(0); }
 
  private:
-  // Output goes to whichever standard stream is a console; with neither,
-  // it is dropped.
+  // Output goes to whichever standard stream is a console; with both
+  // redirected, to the console itself, where the keys come from and the
+  // user looks; with no console at all, it is dropped.
   void OpenScreen() {
     DWORD mode = 0;
     screen_ = nullptr;
@@ -184,6 +189,12 @@ class WindowsConsole final : public ConsoleDevice {
         screen_ = handle;
         break;
       }
+    }
+    if (screen_ == nullptr) {
+      ownScreen_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+      if (IsConsole(ownScreen_, mode)) screen_ = ownScreen_;
     }
     if (screen_ == nullptr) return;
     screenMode_ = mode;
@@ -222,6 +233,7 @@ class WindowsConsole final : public ConsoleDevice {
 
   bool open_ = false;
   HANDLE screen_ = nullptr;  // nullptr: no console to draw on
+  HANDLE ownScreen_ = INVALID_HANDLE_VALUE;  // CONOUT$, when opened here
   DWORD screenMode_ = 0;
   WORD screenAttributes_ = 7;
   CONSOLE_CURSOR_INFO cursorInfo_{};

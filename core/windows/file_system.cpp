@@ -1,6 +1,8 @@
 // Files on Windows: names are matched as the file system matches them
 // (letter case ignored, wildcards as FindFirstFile reads them), and both
 // output and input files are held without sharing while they are open.
+// Names come and go as UTF-8 and reach the system as UTF-16, so the file
+// opened is always the one named.
 #include "../file_system.h"
 
 #include <windows.h>
@@ -14,11 +16,15 @@ namespace op {
 namespace {
 
 using windows::SystemMessage;
-using windows::WideFromCodePage;
+using windows::WideFromUtf8;
 
 constexpr char kNotOrdinary[] = "not an ordinary file";
 
-std::string LastReason() { return SystemMessage(GetLastError()); }
+// A file another program holds is reported in the same words as on POSIX.
+std::string LastReason() {
+  const DWORD code = GetLastError();
+  return code == ERROR_SHARING_VIOLATION ? "in use by another program" : SystemMessage(code);
+}
 
 // ReadFile and WriteFile count in DWORD.
 DWORD Portion(std::size_t size) {
@@ -101,7 +107,7 @@ class WindowsInputFile final : public InputFile {
 
   // The same volume and file index, whatever the name.
   bool IsSameFileAs(std::string_view name) override {
-    const Handle other(CreateFileW(WideFromCodePage(name).c_str(), 0,
+    const Handle other(CreateFileW(WideFromUtf8(name).c_str(), 0,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION mine, theirs;
@@ -115,9 +121,18 @@ class WindowsInputFile final : public InputFile {
   Handle file_;
 };
 
+// CON, NUL, COM1 and the like name devices in every folder; the
+// system spells their full path \\.\CON. They are refused before they are
+// opened: opening one may wait for the keyboard or a port.
+bool NamesADevice(const std::wstring& name) {
+  wchar_t full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(name.c_str(), MAX_PATH, full, nullptr);
+  return length >= 4 && length < MAX_PATH && std::wstring_view(full, 4) == L"\\\\.\\";
+}
+
 DirectoryEntry EntryOf(const WIN32_FIND_DATAW& found) {
   DirectoryEntry entry;
-  entry.name = windows::CodePageFromWide(found.cFileName);
+  entry.name = windows::Utf8FromWide(found.cFileName);
   entry.directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   entry.hidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
   entry.system = (found.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
@@ -129,7 +144,7 @@ class WindowsFileSystem final : public FileSystem {
   bool FindEntry(std::string_view pattern,
                  const std::function<bool(const DirectoryEntry&)>& accept) override {
     if (pattern.empty()) return false;
-    std::wstring name = WideFromCodePage(pattern);
+    std::wstring name = WideFromUtf8(pattern);
     // A drive or a folder alone stands for everything in it.
     if (name.ends_with(L':') || name.ends_with(L'\\') || name.ends_with(L'/')) name += L"*.*";
     WIN32_FIND_DATAW found;
@@ -144,17 +159,25 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
-    const std::wstring target = WideFromCodePage(name);
+    const std::wstring target = WideFromUtf8(name);
     // The old file, held without sharing until the new one replaces it.
     Handle old(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!old.Open() && GetLastError() != ERROR_FILE_NOT_FOUND) {
-      error = GetLastError() == ERROR_SHARING_VIOLATION ? "in use by another program" : LastReason();
+      error = LastReason();
       return nullptr;
     }
-    if (old.Open() && GetFileType(old.value) != FILE_TYPE_DISK) {
-      error = kNotOrdinary;
-      return nullptr;
+    // The new file is hidden or a system file as the old one was.
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    if (old.Open()) {
+      BY_HANDLE_FILE_INFORMATION info;
+      if (GetFileType(old.value) != FILE_TYPE_DISK ||
+          !GetFileInformationByHandle(old.value, &info)) {
+        error = kNotOrdinary;
+        return nullptr;
+      }
+      const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+      if (kept != 0) attributes = kept;
     }
     // Beside the old file, under a name no other run uses.
     const std::size_t cut = target.find_last_of(L"\\/:") + 1;
@@ -163,8 +186,8 @@ class WindowsFileSystem final : public FileSystem {
     for (unsigned attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
       temporary = target.substr(0, cut) + L"." + target.substr(cut) + L"." +
                   std::to_wstring((GetCurrentProcessId() * 7919u + GetTickCount() + attempt) % 1000000u);
-      file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes,
+                         nullptr);
       if (file == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || attempt > 100)) {
         error = LastReason();
         return nullptr;
@@ -182,8 +205,13 @@ class WindowsFileSystem final : public FileSystem {
       error = "the name holds a wildcard";
       return nullptr;
     }
-    const HANDLE handle = CreateFileW(WideFromCodePage(name).c_str(), GENERIC_READ, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring wide = WideFromUtf8(name);
+    if (NamesADevice(wide)) {
+      error = kNotOrdinary;
+      return nullptr;
+    }
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       error = LastReason();
       return nullptr;

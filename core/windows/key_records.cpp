@@ -22,6 +22,18 @@ bool IsSpecialKey(WORD virtualKey) {
          virtualKey == VK_DELETE || (virtualKey >= VK_F1 && virtualKey <= VK_F24);
 }
 
+// Wine's console gives Escape (and may give the other keys of a control
+// character) with no character at all: the key stands for its character.
+char32_t ControlCharacterOf(WORD virtualKey) {
+  switch (virtualKey) {
+    case VK_ESCAPE: return 27;
+    case VK_RETURN: return 13;
+    case VK_BACK: return 8;
+    case VK_TAB: return 9;
+    default: return 0;
+  }
+}
+
 bool AltHeld(const KEY_EVENT_RECORD& key) {
   return (key.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
 }
@@ -51,7 +63,8 @@ void KeyRecordReader::DropHighSurrogate() {
 }
 
 void KeyRecordReader::TakeKey(const KEY_EVENT_RECORD& key) {
-  const char32_t unit = static_cast<char16_t>(key.uChar.UnicodeChar);
+  char32_t unit = static_cast<char16_t>(key.uChar.UnicodeChar);
+  if (unit == 0 && key.bKeyDown) unit = ControlCharacterOf(key.wVirtualKeyCode);
   const unsigned repeats = std::max<unsigned>(key.wRepeatCount, 1);
   // A character typed as Alt and digits on the number pad comes with the
   // release of Alt; every other release is no key.

@@ -1,6 +1,9 @@
 // Windows hands a program its command line as one text; the tail is cut
 // from it as it stands, quotes and runs of spaces kept, so no argument
-// splitting of the runtime's changes the name the user typed.
+// splitting of the runtime's changes the name the user typed. It is kept
+// as UTF-8, which holds every name the file system can hold: a name in the
+// ANSI code page could turn into another one (Ł into L, a character the
+// code page lacks into the wildcard '?').
 #include "../command_line.h"
 
 #include <windows.h>
@@ -13,13 +16,15 @@ std::string CommandTail(int, char**) {
   const std::wstring_view line = GetCommandLineW();
   const std::u16string whole(line.begin(), line.end());
   const std::u16string_view tail = TailOfCommandLine(whole);
-  return windows::CodePageFromWide(std::wstring(tail.begin(), tail.end()));
+  return windows::Utf8FromWide(std::wstring(tail.begin(), tail.end()));
 }
 
 // Names are matched without regard to case here; the raised name is the
-// one the file system and the user see.
+// one the file system and the user see. A name cannot hold a double quote,
+// so a quoted tail (as Tab completion or a file dropped on the program
+// gives it) means the name inside.
 std::string PlatformInputName(std::string_view commandTail) {
-  return RaiseToCapitals(commandTail, GetACP() == 437);
+  return RaiseToCapitals(UnquotedName(commandTail));
 }
 
 }  // namespace op

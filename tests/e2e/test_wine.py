@@ -17,6 +17,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -46,7 +47,22 @@ WINE_DEFAULT_FOR = {GREY: {GREY, None}, BLACK: {BLACK, None}}
 WINE_CONTROL_GLYPHS = {ord(glyph): "?" for glyph in GLYPHS.values()}  # Wine draws '?'
 NO_BELL = "MessageBeep rings no bell in Wine's terminal console"
 
-state = {"display": None, "xvfb": None, "first": True}
+state = {"display": None, "xvfb": None, "first": True, "cp932": None}
+
+
+def cp932_environment():
+    """Pane variables under which Wine's ANSI code page is 932: a Japanese
+    glibc locale, made once into a private directory; None without the
+    locale sources (Debian package locales)."""
+    if state["cp932"] is None:
+        state["cp932"] = {}
+        path = tempfile.mkdtemp(prefix="op-locale-")
+        unittest.addModuleCleanup(shutil.rmtree, path, True)
+        made = subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", os.path.join(path, "ja_JP.UTF-8")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if made.returncode == 0:
+            state["cp932"] = {"LOCPATH": path, "LC_ALL": "ja_JP.UTF-8"}
+    return state["cp932"] or None
 
 
 def wineserver(*args, timeout):
@@ -104,17 +120,23 @@ class WineTestCase(ScratchTestCase):
         super().setUp()
 
     # -- helpers -------------------------------------------------------------
-    def start(self, argv, wine=True):
-        """argv (run through Wine unless wine is False) in a new pane in self.dir;
-        returns the time to allow for its first screen."""
+    def start(self, argv, wine=True, env=(), redirects=()):
+        """argv (run through Wine unless wine is False) in a new pane in self.dir,
+        with the pane variables env, its standard streams redirected by cmd as
+        a Windows user does it (Wine's console draws on the terminal only
+        through a stream that is one); returns the time to allow for its first
+        screen."""
         self.pane = TmuxPane(WIDTH, 24)
         self.addCleanup(self.pane.close)
         self.pane.env["LC_ALL"] = "C.UTF-8"
+        self.pane.env.update(env)
         if state["display"]:
             self.pane.env["DISPLAY"] = state["display"]
         if wine:
             self.assertTrue(os.path.isfile(argv[0]), "program not found: %s" % argv[0])
             self.pane.env.update(WINE_ENV)
+            if redirects:  # Wine's drive Z: is the Unix root
+                argv = ["cmd", "/c", "Z:" + argv[0].replace("/", "\\"), *argv[1:], *redirects]
             argv = [WINE, *argv]
         # Wine leaves the terminal's ISIG on: Ctrl+C is a SIGINT for the whole
         # pane, which must not end the launching shell.
@@ -137,9 +159,12 @@ class WineTestCase(ScratchTestCase):
         self.assertFalse(os.path.exists(self.file(STATUS_FILE)),
                          "program ended without waiting for a key:\n" + self.pane.dump())
 
-    def press_key_and_get_status(self):
+    def press_key_and_get_status(self, key=None):
         screen = self.pane.lines()
-        self.pane.send_text("x")
+        if key:
+            self.pane.send_keys(key)
+        else:
+            self.pane.send_text("x")
         status = int(self.pane.wait_for_file(self.file(STATUS_FILE)))
         self.assertEqual(self.pane.lines(), screen, "output after the key")
         return status
@@ -254,19 +279,70 @@ class WineOpfileTest(WineTestCase):
                 self.assert_terminal_restored()
         self.wine_cannot_show("bell for a missing file", NO_BELL)
 
-    def test_lower_case_name_finds_the_file(self):
+    def test_the_named_file_is_read(self):
         data = b"1, 0, 1, 1;\r\n0 0 1 1 x\t1\r\n"  # 9 bits between other bytes
-        self.file("bits.txt", data)
-        self.file("OpBits.txt", self.example)  # must not be read
-        # The name is raised to BITS.TXT; Windows (and Wine) ignore the case.
-        timeout = self.start([OPFILE_EXE, "bits.txt"])
-        self.answer([((), "G4XYZ", "G4XYZ")], timeout)
-        cells = self.wait_for_count(9)
-        self.assert_dialogue(cells, "G4XYZ", data, "OpSymbs.inc Written")
-        self.assertEqual(self.press_key_and_get_status(), 0)
-        self.assertEqual(self.read(self.file("OpSymbs.inc")), expected_include("G4XYZ", data))
-        self.assertEqual(self.read(self.file("bits.txt")), data)
-        self.assertNotIn("BITS.TXT", os.listdir(self.dir))
+        cases = [  # name typed, a namesake that must not be read, pane variables, redirections
+            # Raised to BITS.TXT (Windows and Wine ignore the case); both
+            # output streams redirected, the dialogue still on the console.
+            ("bits.txt", None, {}, (">out.txt", "2>err.txt")),
+            ("Łukasz.txt", "Lukasz.txt", {}, ()),  # not its best fit in code page 1252
+            # In code page 932 フ is 83 74: raising the byte 74 ('t') would
+            # make サ (83 54).
+            ("ファイル.txt", "サァイル.txt", cp932_environment(), ()),
+            ("my bits.txt", None, {}, ()),  # Wine hands it on quoted: "my bits.txt"
+        ]
+        for name, namesake, env, redirects in cases:
+            with self.subTest(name=name):
+                if env is None:
+                    self.assertFalse(IN_CI, "CI must run the code page 932 case")
+                    self.wine_cannot_show(name, "no ja_JP locale to build (Debian package locales)")
+                    continue
+                self.dir = self.new_dir()
+                self.file(name, data)
+                self.file("OpBits.txt", self.example)  # must not be read
+                if namesake:
+                    self.file(namesake, b"1111")
+                timeout = self.start([OPFILE_EXE, name], env=env, redirects=redirects)
+                self.answer([((), "G4XYZ", "G4XYZ")], timeout)
+                cells = self.wait_for_count(9)
+                self.assert_dialogue(cells, "G4XYZ", data, "OpSymbs.inc Written")
+                self.assertEqual(self.press_key_and_get_status(), 0)
+                self.assertEqual(self.read(self.file("OpSymbs.inc")), expected_include("G4XYZ", data))
+                self.assertEqual(self.read(self.file(name)), data)
+                self.assertNotIn(name.upper(), os.listdir(self.dir))
+
+    def test_refused_input_writes_nothing(self):
+        """Devices and OpSymbs.inc itself are refused after the question:
+        bell, a key to end (Escape, which Wine gives without a character),
+        exit status 1, OpSymbs.inc as it was."""
+        old = b";old comment\r\n\r\n        de   b'11110000'\r\n"
+        for name, report, has_old in (
+                ("CON", "CON cannot be opened: not an ordinary file", False),
+                ("nul", "NUL cannot be opened: not an ordinary file", False),
+                ("OpSymbs.inc", "OPSYMBS.INC and OpSymbs.inc are the same file: nothing written", True)):
+            with self.subTest(name=name):
+                self.dir = self.new_dir()
+                self.file("OpBits.txt", self.example)
+                if has_old:
+                    self.file("OpSymbs.inc", old)
+                timeout = self.start([OPFILE_EXE, name])
+                self.pane.wait_for_text(QUESTION.rstrip(), timeout)
+                self.pane.send_text("K1ABC")
+                self.pane.send_keys("Enter")
+                self.pane.wait_for_text(report)
+                expected = [OVERWRITE_NOTICE, ""] * has_old + [QUESTION + "K1ABC", "", "", report]
+                lines = self.pane.lines()
+                self.assertEqual(lines[:len(expected)], expected, self.pane.dump())
+                self.assertEqual(set(lines[len(expected):]), {""}, self.pane.dump())
+                self.assert_waiting_for_key()
+                self.assertEqual(self.press_key_and_get_status("Escape"), 1)
+                self.assertEqual(sorted(os.listdir(self.dir)),
+                                 sorted(["OpBits.txt"] + ["OpSymbs.inc"] * has_old
+                                        + [STATUS_FILE, PID_FILE, STTY_AFTER, STTY_BEFORE]))
+                if has_old:
+                    self.assertEqual(self.read(self.file("OpSymbs.inc")), old)
+                self.assert_terminal_restored()
+        self.wine_cannot_show("bell for a refused input", NO_BELL)
 
     def test_output_file_is_a_directory(self):
         self.file("OpBits.txt", self.example)

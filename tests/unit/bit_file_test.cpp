@@ -28,6 +28,14 @@ TEST(CommandLine, TailAndInputName) {
   EXPECT_EQ(TailOfCommandLine(u"opfile\tx"), u"\tx");  // only spaces are skipped
 
   EXPECT_EQ(ChooseInputName(""), "OpBits.txt");
+  // One quoted name stands for the name inside; any other tail stays.
+  using Row = std::pair<std::string_view, std::string_view>;
+  for (const auto& [tail, name] : {Row{"\"my bits.txt\"  ", "my bits.txt"}, Row{"\"\"", ""}}) {
+    EXPECT_EQ(UnquotedName(tail), name) << tail;
+  }
+  for (const std::string_view tail : {"\"a\" \"b\"", "\"a", "\"", "a \"b\""}) {
+    EXPECT_EQ(UnquotedName(tail), tail) << tail;
+  }
 #ifndef _WIN32
   char program[] = "opfile", first[] = "my", second[] = "bits.txt";
   char* argv[] = {program, first, second};
@@ -38,10 +46,12 @@ TEST(CommandLine, TailAndInputName) {
 }
 
 TEST(CommandLine, CapitalsTable) {
-  EXPECT_EQ(RaiseToCapitals("bits-09.txt", false), "BITS-09.TXT");
-  const std::string accented = "\x84\x94\x81\x82\xA4\x86\x87\xE9";
-  EXPECT_EQ(RaiseToCapitals(accented, true), "\x8E\x99\x9A\x90\xA5\x8F\x80\xE9");
-  EXPECT_EQ(RaiseToCapitals(accented, false), accented);  // other code pages: left alone
+  // UTF-8 by characters: a..z and the seven accented letters; ファイル
+  // (イ is E3 82 A4, A4 being the last byte of ä too), Ł, ł and ÿ stay.
+  EXPECT_EQ(RaiseToCapitals("bits-09.txt"), "BITS-09.TXT");
+  EXPECT_EQ(RaiseToCapitals("äöüéñåç"), "ÄÖÜÉÑÅÇ");
+  EXPECT_EQ(RaiseToCapitals("ファイル.txt Łł ÿ"), "ファイル.TXT Łł ÿ");
+  EXPECT_EQ(RaiseToCapitals("\xC3"), "\xC3");
 }
 
 TEST(BitFileReader, DeliversEveryByteOnceInOrderThenTheEndByte) {

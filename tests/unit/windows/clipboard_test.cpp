@@ -63,27 +63,27 @@ class ClipboardTest : public ::testing::Test {
 
 TEST_F(ClipboardTest, ReadsTheTextUpToItsFirstZero) {
   ASSERT_TRUE(PutClipboard(L"1011\r\n0, 1"));
-  EXPECT_EQ(ReadClipboardText(), "1011\r\n0, 1");
+  EXPECT_EQ(ReadClipboardText().text, "1011\r\n0, 1");
   const wchar_t withZero[] = L"10\0" L"11";
   ASSERT_TRUE(PutClipboard(withZero, sizeof withZero));
-  EXPECT_EQ(ReadClipboardText(), "10");
+  EXPECT_EQ(ReadClipboardText().text, "10");
 }
 
 TEST_F(ClipboardTest, TextIsConvertedToTheCodePage) {
   if (GetACP() != 1252) GTEST_SKIP() << "the code page is " << GetACP();
   ASSERT_TRUE(PutClipboard(L"10\u20AC\u00E4\u4E2D"));
-  EXPECT_EQ(ReadClipboardText(), "10\x80\xE4?");
+  EXPECT_EQ(ReadClipboardText().text, "10\x80\xE4?");
 }
 
 TEST_F(ClipboardTest, NoTextIsTheEmptyText) {
   ASSERT_TRUE(PutClipboard(nullptr, 0));
-  EXPECT_EQ(ReadClipboardText(), "");
+  EXPECT_EQ(ReadClipboardText().text, "");
   const UINT private_format = RegisterClipboardFormatW(L"OpTestBits");
   ASSERT_TRUE(PutClipboard("1011", 5, private_format));
-  EXPECT_EQ(ReadClipboardText(), "");
+  EXPECT_EQ(ReadClipboardText().text, "");
 }
 
-TEST_F(ClipboardTest, AClipboardHeldOpenElsewhereGivesTheEmptyText) {
+TEST_F(ClipboardTest, AClipboardHeldOpenElsewhereIsAFailureNotAnEmptyText) {
   ASSERT_TRUE(PutClipboard(L"1011"));
   HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -101,13 +101,17 @@ TEST_F(ClipboardTest, AClipboardHeldOpenElsewhereGivesTheEmptyText) {
   WaitForSingleObject(opened, 10000);
   EXPECT_TRUE(heldOpen);
   if (heldOpen) {
-    EXPECT_EQ(ReadClipboardText(), "");
+    const ClipboardText read = ReadClipboardText();
+    EXPECT_EQ(read.failure, "Clipboard not read: in use by another program");
+    EXPECT_EQ(read.text, "");
   }
   SetEvent(done);
   holder.join();
   CloseHandle(opened);
   CloseHandle(done);
-  EXPECT_EQ(ReadClipboardText(), "1011");
+  const ClipboardText read = ReadClipboardText();
+  EXPECT_EQ(read.text, "1011");
+  EXPECT_EQ(read.failure, "");
 }
 
 }  // namespace

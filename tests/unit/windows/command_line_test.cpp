@@ -16,12 +16,10 @@ using testing::ReadWholeFile;
 using testing::RunTestsInChild;
 using testing::TempFileName;
 
-TEST(WindowsCommandLine, InputNamesAreRaisedToCapitals) {
-  EXPECT_EQ(PlatformInputName("bits-09.txt"), "BITS-09.TXT");
+TEST(WindowsCommandLine, InputNamesAreUnquotedAndRaisedToCapitals) {
   EXPECT_EQ(ChooseInputName("my bits.txt"), "MY BITS.TXT");
+  EXPECT_EQ(ChooseInputName("\"my bits-\xC3\xA4.txt\" "), "MY BITS-\xC3\x84.TXT");
   EXPECT_EQ(ChooseInputName(""), "OpBits.txt");
-  // The accented letters are those of code page 437, raised only there.
-  EXPECT_EQ(PlatformInputName("\x84"), GetACP() == 437 ? "\x8E" : "\x84");
 }
 
 // The tail comes from the command line as the system holds it, whatever
@@ -30,17 +28,16 @@ TEST(WindowsCommandLine, TailIsCutFromTheWholeCommandLine) {
   const std::wstring tailFile = TempFileName();
   testing::EnvironmentOverride environment;
   environment.Set(L"OP_TAIL_FILE", tailFile);
-  const auto run = RunTestsInChild(L"CommandLineInChild.*", DETACHED_PROCESS,
-                                   L"\"C:\\my tools\\opfile.exe\"   \"a  b.txt\"  x\u00E4 ");
+  // As UTF-8 whatever the code page: no Ł turned into L, no ファ into a
+  // wildcard; a lone surrogate comes through too.
+  const auto run =
+      RunTestsInChild(L"CommandLineInChild.*", DETACHED_PROCESS,
+                      L"\"C:\\my tools\\opfile.exe\"   \"a  b.txt\"  x\u00E4\u0141\u30D5\xD800 ");
   EXPECT_EQ(run.exitCode, 0u) << run.report;
   EXPECT_EQ(run.TestsRun(), 1) << run.report;
   const std::string tail = ReadWholeFile(tailFile);
   DeleteFileW(tailFile.c_str());
-  if (GetACP() == 1252) {
-    EXPECT_EQ(tail, "\"a  b.txt\"  x\xE4 ");
-  } else {
-    EXPECT_EQ(tail.substr(0, 13), "\"a  b.txt\"  x");
-  }
+  EXPECT_EQ(tail, "\"a  b.txt\"  x\xC3\xA4\xC5\x81\xE3\x83\x95\xED\xA0\x80 ");
 }
 
 TEST(CommandLineInChild, DISABLED_WritesItsCommandTail) {

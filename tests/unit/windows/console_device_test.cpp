@@ -186,7 +186,9 @@ TEST(ConsoleInChild, DISABLED_CursorVisibility) {
   device->Close();
 }
 
-TEST(ConsoleInChild, DISABLED_DrawsOnStandardErrorWhenOutputIsNoConsole) {
+// With standard output redirected it draws on standard error; with both
+// redirected, on the console's screen (CONOUT$) all the same.
+TEST(ConsoleInChild, DISABLED_DrawsOnTheConsoleWhenOutputIsRedirected) {
   SmallScreen screen(20, 5, STD_ERROR_HANDLE);
   const HANDLE nowhere = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, 0, nullptr);
@@ -197,9 +199,18 @@ TEST(ConsoleInChild, DISABLED_DrawsOnStandardErrorWhenOutputIsNoConsole) {
   device->PutCells({3, 2}, CellsOf(U"err", 0x07));
   EXPECT_EQ(device->Size(), (GridSize{20, 5}));
   device->Close();
+  EXPECT_EQ(screen.Text(3), L" err");
+
+  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  SetStdHandle(STD_ERROR_HANDLE, nowhere);
+  SetConsoleActiveScreenBuffer(screen.Handle());
+  device->Open();
+  device->PutCells({4, 1}, CellsOf(U"seen", 0x07));
+  device->Close();
+  SetStdHandle(STD_ERROR_HANDLE, error);
   SetStdHandle(STD_OUTPUT_HANDLE, output);
   CloseHandle(nowhere);
-  EXPECT_EQ(screen.Text(3), L" err");
+  EXPECT_EQ(screen.Text(4), L"seen");
 }
 
 TEST(ConsoleInChild, DISABLED_ReadsKeysFromTheConsoleInput) {

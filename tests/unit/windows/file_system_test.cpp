@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -56,13 +57,18 @@ std::string AccessDenied() { return UnderWine() ? "Access denied" : "Access is d
 std::string NotFound() {
   return UnderWine() ? "File not found" : "The system cannot find the file specified";
 }
-std::string InUse() {
-  return UnderWine() ? "Sharing violation"
-                     : "The process cannot access the file because it is being used by another "
-                       "process";
-}
+constexpr char kInUse[] = "in use by another program";
 
 bool Exists(const wchar_t* name) { return GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES; }
+
+// The names in the current folder: no temporary file may be left behind.
+std::set<std::wstring> Names() {
+  std::set<std::wstring> names;
+  for (const auto& entry : std::filesystem::directory_iterator(L".")) {
+    names.insert(entry.path().filename().wstring());
+  }
+  return names;
+}
 
 std::string ReadAll(InputFile& file, std::size_t piece) {
   std::string all;
@@ -138,29 +144,34 @@ TEST(WindowsFiles, AFolderOrDriveAloneIsSearchedAsEverythingInIt) {
   EXPECT_TRUE(files->FindEntry(drive, named("here.txt")));
 }
 
-TEST(WindowsFiles, NamesAreInTheCodePage) {
-  if (GetACP() != 1252) GTEST_SKIP() << "the code page is " << GetACP();
+// Names are UTF-8 whatever the code page, and open the very file named:
+// Łukasz.txt, not its look-alike Lukasz.txt.
+TEST(WindowsFiles, NamesAreUtf8) {
   ScratchFolder folder;
   ScratchFolder::Put(L"b\u00E4ts.txt", "10");
+  ScratchFolder::Put(L"\u0141ukasz.txt", "0110");
+  ScratchFolder::Put(L"Lukasz.txt", "1");
   auto files = MakePlatformFileSystem();
   std::string found;
-  EXPECT_TRUE(files->FindEntry("*.txt", [&](const DirectoryEntry& entry) {
+  EXPECT_TRUE(files->FindEntry("b*.txt", [&](const DirectoryEntry& entry) {
     found = entry.name;
     return true;
   }));
-  EXPECT_EQ(found, "b\xE4ts.txt");
+  EXPECT_EQ(found, "b\xC3\xA4ts.txt");
   std::string error;
-  auto input = files->OpenInput("B\xC4TS.TXT", error);
-  ASSERT_TRUE(input) << error;
-  EXPECT_EQ(ReadAll(*input, 16), "10");
-  input.reset();
-  auto output = files->OpenOutput("\xFC.inc", error);
+  for (const auto& [name, bytes] :
+       {std::pair{"B\xC3\x84TS.TXT", "10"}, {"\xC5\x81UKASZ.TXT", "0110"}}) {
+    auto input = files->OpenInput(name, error);
+    ASSERT_TRUE(input) << error;
+    EXPECT_EQ(ReadAll(*input, 16), bytes);
+  }
+  auto output = files->OpenOutput("\xC3\xBC.inc", error);
   ASSERT_TRUE(output) << error;
-  EXPECT_TRUE(output->Close(error)) << error;
+  EXPECT_TRUE(output->Commit(error)) << error;
   EXPECT_TRUE(Exists(L"\u00FC.inc"));
 }
 
-TEST(WindowsFiles, OutputReplacesTheWholeFile) {
+TEST(WindowsFiles, OutputReplacesTheWholeFileOrNothing) {
   ScratchFolder folder;
   auto files = MakePlatformFileSystem();
   std::string error;
@@ -169,14 +180,24 @@ TEST(WindowsFiles, OutputReplacesTheWholeFile) {
   EXPECT_TRUE(created->Write(";\r\n", error)) << error;
   EXPECT_TRUE(created->Write("", error)) << error;
   EXPECT_TRUE(created->Write(std::string(100000, 'x'), error)) << error;
-  EXPECT_TRUE(created->Close(error)) << error;
+  EXPECT_TRUE(created->Commit(error)) << error;
   EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), ";\r\n" + std::string(100000, 'x'));
 
   auto replaced = files->OpenOutput("opsymbs.INC", error);
   ASSERT_TRUE(replaced) << error;
   EXPECT_TRUE(replaced->Write("new", error)) << error;
-  EXPECT_TRUE(replaced->Close(error)) << error;
+  EXPECT_TRUE(replaced->Commit(error)) << error;
   EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), "new");
+  EXPECT_EQ(Names(), std::set<std::wstring>{L"OpSymbs.inc"});
+
+  // Dropped unfinished (as after a failed write), it leaves the old file
+  // whole and nothing else.
+  replaced = files->OpenOutput("OpSymbs.inc", error);
+  ASSERT_TRUE(replaced) << error;
+  EXPECT_TRUE(replaced->Write("lost", error)) << error;
+  replaced.reset();
+  EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), "new");
+  EXPECT_EQ(Names(), std::set<std::wstring>{L"OpSymbs.inc"});
 }
 
 TEST(WindowsFiles, AFileHeldElsewhereIsLeftWhole) {
@@ -190,7 +211,7 @@ TEST(WindowsFiles, AFileHeldElsewhereIsLeftWhole) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(files->OpenOutput("OpSymbs.inc", error));
-    EXPECT_EQ(error, InUse());
+    EXPECT_EQ(error, kInUse);
     CloseHandle(held);
   }
   EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), "old");
@@ -206,13 +227,13 @@ TEST(WindowsFiles, AFileHeldElsewhereIsLeftWhole) {
   if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
   error.clear();
   EXPECT_FALSE(files->OpenInput("OpSymbs.inc", error));
-  EXPECT_EQ(error, InUse());
+  EXPECT_EQ(error, kInUse);
   EXPECT_FALSE(files->OpenOutput("OpSymbs.inc", error));
-  EXPECT_TRUE(output->Close(error)) << error;
+  EXPECT_TRUE(output->Commit(error)) << error;
 }
 
-// The old file is opened as it is and then cut, not created anew: a
-// hidden one is written over too, and stays hidden.
+// The new file takes the old one's place as it was: a hidden one is
+// written over too, and stays hidden.
 TEST(WindowsFiles, AHiddenOldFileIsWrittenOver) {
   ScratchFolder folder;
   ScratchFolder::Put(L"OpSymbs.inc", "old and longer", FILE_ATTRIBUTE_HIDDEN);
@@ -221,7 +242,7 @@ TEST(WindowsFiles, AHiddenOldFileIsWrittenOver) {
   auto output = files->OpenOutput("OpSymbs.inc", error);
   ASSERT_TRUE(output) << error;
   EXPECT_TRUE(output->Write("new", error)) << error;
-  EXPECT_TRUE(output->Close(error)) << error;
+  EXPECT_TRUE(output->Commit(error)) << error;
   EXPECT_EQ(ReadWholeFile(L"OpSymbs.inc"), "new");
   EXPECT_NE(GetFileAttributesW(L"OpSymbs.inc") & FILE_ATTRIBUTE_HIDDEN, 0u);
 }
@@ -249,13 +270,25 @@ TEST(WindowsFiles, InputReadsInPiecesAndNeverCreates) {
   EXPECT_EQ(ReadAll(*input, 4096), bytes);
   // Held while open: OpSymbs.inc could not be written over the input.
   EXPECT_FALSE(files->OpenOutput("OpBits.txt", error));
-  EXPECT_EQ(error, InUse());
+  EXPECT_EQ(error, kInUse);
+  // The same file under any spelling of its name, and no other.
+  ScratchFolder::Put(L"other.txt", "");
+  EXPECT_TRUE(input->IsSameFileAs("OPBITS.TXT"));
+  EXPECT_FALSE(input->IsSameFileAs("other.txt"));
+  EXPECT_FALSE(input->IsSameFileAs("missing.txt"));
   input.reset();
   EXPECT_EQ(ReadWholeFile(L"OpBits.txt"), bytes);
 
   EXPECT_FALSE(files->OpenInput("missing.txt", error));
   EXPECT_EQ(error, NotFound());
   EXPECT_FALSE(Exists(L"missing.txt"));
+  // A device is no file of bits, nor a place for OpSymbs.inc.
+  for (const char* device : {"CON", "nul"}) {
+    EXPECT_FALSE(files->OpenInput(device, error)) << device;
+    EXPECT_EQ(error, "not an ordinary file") << device;
+  }
+  EXPECT_FALSE(files->OpenOutput("NUL", error));
+  EXPECT_EQ(error, "not an ordinary file");
 }
 
 }  // namespace

@@ -43,6 +43,13 @@ TEST(KeyRecords, EveryCharacterOfAKeyPressIsACharacter) {
     EXPECT_EQ(key.character, static_cast<char32_t>(c));
     EXPECT_FALSE(key.altLetter);
   }
+  // Wine gives these keys without their character (27, 13, 8, 9: the
+  // same numbers as their virtual keys).
+  for (const WORD vk : {VK_ESCAPE, VK_RETURN, VK_BACK, VK_TAB}) {
+    const KeyEvent key = One(Key(true, vk, 0, 0));
+    EXPECT_EQ(key.kind, Kind::Character) << vk;
+    EXPECT_EQ(key.character, char32_t{vk}) << vk;
+  }
 }
 
 TEST(KeyRecords, SpecialKeysAreTheNavigationAndFunctionKeys) {
