@@ -150,8 +150,10 @@ TEST(BitFileSession, InputThatCannotBeReadLeavesTheOldFileAlone) {
   const std::vector<Case> cases = {
       {"", [](FaultyFiles& files) { files.openFailure = "Permission denied"; },
        "OpBits.txt cannot be opened: Permission denied"},
+#ifdef _WIN32  // a name on the command line is raised to capitals there
+      {"OpSymbs.inc", [](FaultyFiles&) {}, "OPSYMBS.INC and OpSymbs.inc are the same file: nothing written"},
+#else
       {"OpSymbs.inc", [](FaultyFiles&) {}, "OpSymbs.inc and OpSymbs.inc are the same file: nothing written"},
-#ifndef _WIN32
       {"", [](FaultyFiles&) { std::filesystem::remove("OpBits.txt"), ::symlink("OpSymbs.inc", "OpBits.txt"); },
        "OpBits.txt and OpSymbs.inc are the same file: nothing written"},
       {"", [](FaultyFiles&) { std::filesystem::remove("OpBits.txt"), ::symlink("/dev/zero", "OpBits.txt"); },
