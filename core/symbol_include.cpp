@@ -38,6 +38,14 @@ std::string AskComment(TextConsole& console) {
   return comment;
 }
 
+int Refuse(TextConsole& console, std::string_view reason) {
+  console.Write(reason);
+  console.LineEnd();
+  console.Beep();
+  console.WaitKey();
+  return 1;
+}
+
 void SymbolIncludeWriter::Begin(std::string_view comment) {
   std::string error;
   file_ = files_.OpenOutput(kOutputFileName, error);

@@ -27,6 +27,9 @@ bool OrdinaryFileExists(FileSystem& files, std::string_view name);
 void AnnounceOverwrite(TextConsole& console, FileSystem& files);
 // Asks for the comment line of the include file and returns it.
 std::string AskComment(TextConsole& console);
+// Ends a run that writes nothing: the reason on a row of its own, the
+// bell, a key to end. Returns the exit status, 1.
+int Refuse(TextConsole& console, std::string_view reason);
 
 class SymbolIncludeWriter {
  public:

@@ -44,14 +44,8 @@ int ClipboardSession(TextConsole& console, FileSystem& files,
   console.SetColour(7, kKeepColour);
 
   const ClipboardText clipboard = readClipboard();
-  if (!clipboard.failure.empty()) {
-    // Not the same as an empty clipboard: OpSymbs.inc stays as it is.
-    console.Write(clipboard.failure);
-    console.LineEnd();
-    console.Beep();
-    console.WaitKey();
-    return 1;
-  }
+  // Not the same as an empty clipboard: OpSymbs.inc stays as it is.
+  if (!clipboard.failure.empty()) return Refuse(console, clipboard.failure);
   const std::string& text = clipboard.text;
 
   console.SetColour(13, kKeepColour);

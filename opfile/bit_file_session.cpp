@@ -8,18 +8,6 @@
 #include "symbol_include.h"
 
 namespace op {
-namespace {
-
-// Nothing is written: the reason, the bell, a key to end, and status 1.
-int Refuse(TextConsole& console, std::string_view reason) {
-  console.Write(reason);
-  console.LineEnd();
-  console.Beep();
-  console.WaitKey();
-  return 1;
-}
-
-}  // namespace
 
 int BitFileSession(TextConsole& console, FileSystem& files, std::string_view commandTail) {
   AnnounceOverwrite(console, files);
