@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <string_view>
 
 namespace op {
 
@@ -36,9 +35,8 @@ struct KeyEvent {
     Character,  // a key press that yields a character
     Special,    // arrows, Home, End, Insert, Delete, Page Up/Down, function keys
     Other,      // releases, lone modifiers, mouse and window events
-    Closed,     // there is no keyboard at all (no terminal): no key will come
-    Lost,       // the keyboard went away during the run (its terminal or
-                // console window closed): no key will come any more
+    Closed,     // the keyboard went away (its terminal or console window
+                // closed): no key will come any more
   };
   Kind kind = Kind::Other;
   char32_t character = 0;
@@ -62,16 +60,15 @@ class ConsoleDevice {
   // acting on no character and leaving the cursor where it is. Cells past
   // the right edge are dropped.
   virtual void PutCells(Position at, std::span<const Cell> cells) = 0;
-  // The same for plain text: characters 32..126 only, all in `colours`. The
-  // common case, which a device may send on without a cell per character.
-  virtual void PutPlain(Position at, std::string_view text, ColourPair colours);
   // Moves rows 2..H up by one; row H becomes spaces in `blank`.
   virtual void ScrollUp(ColourPair blank) = 0;
   // The colours the console uses for text that others write to it.
   virtual void SetTextColours(ColourPair colours) = 0;
   virtual bool CursorVisible() = 0;
   virtual void SetCursorVisible(bool visible) = 0;
-  // Blocks until the next input event.
+  // Blocks until the next input event. Without any keyboard at all (no
+  // terminal, no console) every key is Enter, so that a run nobody watches
+  // takes the empty answer and never waits for ever.
   virtual KeyEvent NextKey() = 0;
   virtual void Beep() = 0;
 };

@@ -4,22 +4,12 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 
 namespace op {
-
-struct DirectoryEntry {
-  std::string name;
-  bool directory = false;
-  bool hidden = false;
-  bool system = false;
-  // Neither a regular file nor a directory: a device, a pipe, a socket.
-  bool special = false;
-};
 
 // The new content of a file, made aside in a temporary file beside it. The
 // old file keeps every byte until Commit puts the new one in its place
@@ -45,11 +35,10 @@ class InputFile {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Calls `accept` for the directory entries that match `pattern` (wildcards
-  // and letter case as the platform matches names) until it returns true;
-  // returns whether it did.
-  virtual bool FindEntry(std::string_view pattern,
-                         const std::function<bool(const DirectoryEntry&)>& accept) = 0;
+  // True when `name` is an ordinary file, as the platform matches names: a
+  // directory, a device, a pipe (and on Windows a hidden or system file)
+  // does not count.
+  virtual bool OrdinaryFileExists(std::string_view name) = 0;
   // Starts the replacement of `name`. An existing file must be an ordinary
   // one that no other program holds; it stays held until the replacement
   // is done, so two runs never interleave.

@@ -10,29 +10,21 @@ constexpr std::string_view kDataLine = "        de   b'........'\r\n";
 constexpr std::string_view kEchoPiece = "     ........";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::size_t kFileChunk = 64 * 1024;
-constexpr std::size_t kEchoChunk = 4096;
-constexpr int kKeepColour = -1;
 
 }  // namespace
 
-bool OrdinaryFileExists(FileSystem& files, std::string_view name) {
-  return files.FindEntry(name, [](const DirectoryEntry& entry) {
-    if (entry.name == "." || entry.name == "..") return false;
-    return !entry.directory && !entry.hidden && !entry.system && !entry.special;
-  });
-}
-
 void AnnounceOverwrite(TextConsole& console, FileSystem& files) {
-  if (!OrdinaryFileExists(files, kOutputFileName)) return;
+  if (!files.OrdinaryFileExists(kOutputFileName)) return;
   console.Write("    Overwriting old ");
   console.Write(kOutputFileName);
   console.LineEnd();
   console.LineEnd();
 }
 
-std::string AskComment(TextConsole& console) {
+std::optional<std::string> AskComment(TextConsole& console) {
   console.Write("Callsign used, or other comments for .INC file  ");
-  std::string comment = console.ReadLine();
+  std::optional<std::string> comment = console.ReadLine();
+  if (!comment) return comment;
   console.LineEnd();
   console.LineEnd();
   return comment;
@@ -49,59 +41,35 @@ int Refuse(TextConsole& console, std::string_view reason) {
 void SymbolIncludeWriter::Begin(std::string_view comment) {
   std::string error;
   file_ = files_.OpenOutput(kOutputFileName, error);
-  if (!file_) Fail(error);
+  if (!file_) RecordFailure(error);
   ToFile(";");
   ToFile(comment);
   ToFile(kLineEnd);
   ToFile(kLineEnd);
   if (layout_ == EchoLayout::RowsOf32) {
-    console_.SetColour(7, kKeepColour);
+    console_.SetColour(7);
     console_.LineEnd();
   } else {
-    console_.SetColour(3, kKeepColour);
+    console_.SetColour(3);
   }
 }
 
-// The echo of a row of 32 bits is gathered and placed in one piece before
-// anything that is not a plain character (a line end, a colour change): the
-// screen ends up the same as placing each bit on its own, at a fraction of
-// the work.
-void SymbolIncludeWriter::Echo(std::string_view text) {
-  echo_.append(text);
-  if (echo_.size() >= kEchoChunk) FlushEcho();
-}
-
-void SymbolIncludeWriter::FlushEcho() {
-  console_.Write(echo_);
-  echo_.clear();
-}
-
-void SymbolIncludeWriter::EchoLineEnd() {
-  FlushEcho();
-  console_.LineEnd();
-}
-
 // A complete group, or the last one padded with zeros: its row or part of a
-// row on the screen, its data line in the file. Both are spelled out in one
-// piece each, as this runs once for every eight bits.
+// row on the screen, its data line in the file.
 void SymbolIncludeWriter::TakeGroup() {
   char echo[kEchoPiece.size()];
   kEchoPiece.copy(echo, sizeof echo);
   std::copy(group_, group_ + 8, echo + kEchoPiece.find('.'));  // padding zeros follow the bits
-  if (layout_ == EchoLayout::GroupPerLine) {
-    console_.LineEnd();  // a row of its own: nothing to gather
-    console_.Write(std::string_view(echo, sizeof echo));
-  } else {
-    Echo(std::string_view(echo, sizeof echo));
-    if (count_ % 32 == 0) EchoLineEnd();
-  }
+  if (layout_ == EchoLayout::GroupPerLine) console_.LineEnd();
+  console_.Write(std::string_view(echo, sizeof echo));
+  if (layout_ == EchoLayout::RowsOf32 && count_ % 32 == 0) console_.LineEnd();
   char line[kDataLine.size()];
   kDataLine.copy(line, sizeof line);
   std::copy(group_, group_ + 8, line + kDataLine.find('.'));
   ToFile(std::string_view(line, sizeof line));
 }
 
-void SymbolIncludeWriter::NoteInputFailure(std::string_view reason) { Fail(reason); }
+void SymbolIncludeWriter::NoteInputFailure(std::string_view reason) { RecordFailure(reason); }
 
 bool SymbolIncludeWriter::Finish() {
   const int last = static_cast<int>(count_ % 8);
@@ -109,7 +77,6 @@ bool SymbolIncludeWriter::Finish() {
     std::fill(group_ + last, group_ + 8, '0');
     TakeGroup();
   }
-  FlushEcho();
   if (count_ == 0) {
     ToFile("'");  // the closing quote is written whatever the count
     ToFile(kLineEnd);
@@ -118,9 +85,9 @@ bool SymbolIncludeWriter::Finish() {
   // Only a complete file replaces the old one; dropping it unfinished
   // leaves the old one as it was.
   std::string error;
-  if (file_ && failure_.empty() && !file_->Commit(error)) Fail(error);
+  if (file_ && failure_.empty() && !file_->Commit(error)) RecordFailure(error);
   file_.reset();
-  console_.SetColour(7, kKeepColour);
+  console_.SetColour(7);
   console_.LineEnd();
   console_.LineEnd();
   if (failure_.empty()) {
@@ -150,13 +117,13 @@ void SymbolIncludeWriter::FlushFile() {
   if (!file_ || pending_.empty()) return;
   std::string error;
   if (!file_->Write(pending_, error)) {
-    Fail(error);
+    RecordFailure(error);
     file_.reset();
   }
   pending_.clear();
 }
 
-void SymbolIncludeWriter::Fail(std::string_view reason) {
+void SymbolIncludeWriter::RecordFailure(std::string_view reason) {
   if (!failure_.empty()) return;
   failure_ = std::string(kOutputFileName) + " NOT written: " + std::string(reason);
 }

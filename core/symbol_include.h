@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,13 +21,11 @@ enum class EchoLayout {
   GroupPerLine,  // opfile: one group of eight a row, colour 3
 };
 
-// True when the directory the name points into holds an ordinary file that
-// matches it; directories, hidden, system and special entries do not count.
-bool OrdinaryFileExists(FileSystem& files, std::string_view name);
 // Tells the user that an older OpSymbs.inc will be replaced.
 void AnnounceOverwrite(TextConsole& console, FileSystem& files);
-// Asks for the comment line of the include file and returns it.
-std::string AskComment(TextConsole& console);
+// Asks for the comment line of the include file and returns it; none when
+// the keyboard went away before the answer.
+std::optional<std::string> AskComment(TextConsole& console);
 // Ends a run that writes nothing: the reason on a row of its own, the
 // bell, a key to end. Returns the exit status, 1.
 int Refuse(TextConsole& console, std::string_view reason);
@@ -52,23 +51,18 @@ class SymbolIncludeWriter {
   // writes the summary. True when the whole file reached the disk.
   bool Finish();
 
-  std::int64_t BitCount() const { return count_; }
-
  private:
   void TakeGroup();
-  void Echo(std::string_view text);
-  void FlushEcho();
-  void EchoLineEnd();
   void ToFile(std::string_view bytes);
   void FlushFile();
-  void Fail(std::string_view reason);
+  // Keeps the first failure for the summary.
+  void RecordFailure(std::string_view reason);
 
   TextConsole& console_;
   FileSystem& files_;
   EchoLayout layout_;
   std::unique_ptr<OutputFile> file_;
   std::string pending_;   // file bytes not yet written
-  std::string echo_;      // echo not yet placed on the console
   std::string failure_;   // the first failure, as the summary shows it
   std::int64_t count_ = 0;
   char group_[8] = {};  // the bits of the group being gathered

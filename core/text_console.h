@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,50 +22,42 @@ class TextConsole {
   void Open();
   void Close();
 
-  // A value outside 0..15 keeps the current colour.
-  void SetColour(int foreground, int background);
+  // The background is always black; a value outside 0..15 keeps the
+  // current foreground.
+  void SetColour(int foreground);
   // An 8-bit text in the code page; an empty text does nothing at all.
   void Write(std::string_view text);
   void LineEnd();
   // Minus sign or space, the digits, one space: " 48 ", "-5 ".
   void WriteNumber(std::int64_t number);
-  // The typed line in the code page, without the Enter.
-  std::string ReadLine();
+  // The typed line in the code page, without the Enter; none when the
+  // keyboard went away before Enter (the terminal or console window closed).
+  std::optional<std::string> ReadLine();
   void WaitKey();
   void Beep();
-
-  // The keyboard went away while a line was read (the terminal or console
-  // window closed): that line is no answer.
-  bool KeyboardLost() const { return keyboardLost_; }
 
  private:
   struct Frame {
     GridSize size;
     Position cursor;
   };
-  // Reads the grid's size and the cursor afresh, clamped to the grid.
-  Frame Look();
-  // Places a run (cells, or plain text in the current colours) at the
-  // cursor, a row at a time.
-  template <typename Run>
-  void Place(Frame& frame, Run run);
-  template <typename Characters>
-  void PlaceAsCells(Frame& frame, Characters characters);
-  void PutRow(Position at, std::span<const Cell> cells);
-  void PutRow(Position at, std::string_view plain);
-  void ScrollOnce();
-  void EraseBack(Frame& frame);
-  ColourPair Colours() const {
-    return static_cast<ColourPair>(foreground_ + 16 * background_);
-  }
+  // The grid's size and the cursor as the device has them now, clamped to
+  // the grid, with a scroll that waited for a bottom row that is no longer
+  // the bottom one turned into a plain move to the next row.
+  Frame CurrentFrame();
+  // Places cells at the cursor a row at a time.
+  void Place(std::u32string_view characters);
+  void Scroll() { device_.ScrollUp(Colours()); }
+  void EraseBack();
+  ColourPair Colours() const { return static_cast<ColourPair>(foreground_); }
 
   ConsoleDevice& device_;
   int foreground_ = 7;
-  int background_ = 0;
+  // The last cell of the bottom row was filled: the scroll and the move to
+  // the next row wait for the next character, so a full last row is not
+  // followed by an empty one.
   bool pendingScroll_ = false;
-  bool keyboardLost_ = false;
-  // Kept between calls so that writing a text allocates nothing.
-  std::vector<Cell> cells_;
+  std::vector<Cell> row_;  // kept between calls so that a row allocates nothing
 };
 
 }  // namespace op

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "utf8.h"
-#include "windows_1252.h"
+#include "posix/windows_1252.h"
 #include "check.h"
 
 namespace {

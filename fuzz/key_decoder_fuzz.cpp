@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "key_decoder.h"
+#include "posix/key_decoder.h"
 #include "check.h"
 
 namespace {

@@ -50,9 +50,7 @@ class MemoryOutput final : public op::OutputFile {
 class MemoryFileSystem final : public op::FileSystem {
  public:
   explicit MemoryFileSystem(MemoryFile& file) : file_(file) {}
-  bool FindEntry(std::string_view, const std::function<bool(const op::DirectoryEntry&)>&) override {
-    return false;
-  }
+  bool OrdinaryFileExists(std::string_view) override { return false; }
   std::unique_ptr<op::OutputFile> OpenOutput(std::string_view name, std::string&) override {
     ++file_.opens;
     file_.name = std::string(name);
@@ -104,9 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writer.Feed(c);
     if (c == '0' || c == '1') bits.push_back(c);
   }
-  CHECK(writer.BitCount() == static_cast<std::int64_t>(bits.size()));
   CHECK(writer.Finish());
-  CHECK(writer.BitCount() == static_cast<std::int64_t>(bits.size()));
   const std::size_t count = bits.size();
   while (bits.size() % 8 != 0) bits.push_back('0');
 

@@ -5,14 +5,7 @@
 namespace op {
 namespace {
 
-constexpr int kKeepColour = -1;
-
-std::string RaiseLetters(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return text;
-}
+bool IsNo(std::string_view field) { return field == "N" || field == "n"; }
 
 }  // namespace
 
@@ -38,41 +31,41 @@ std::string FirstField(std::string_view line) {
 
 int ClipboardSession(TextConsole& console, FileSystem& files,
                      const std::function<ClipboardText()>& readClipboard) {
-  console.SetColour(14, kKeepColour);
+  console.SetColour(14);
   console.Write("Generate OPERA Data include file from clipboard");
   console.LineEnd();
-  console.SetColour(7, kKeepColour);
+  console.SetColour(7);
 
   const ClipboardText clipboard = readClipboard();
   // Not the same as an empty clipboard: OpSymbs.inc stays as it is.
   if (!clipboard.failure.empty()) return Refuse(console, clipboard.failure);
   const std::string& text = clipboard.text;
 
-  console.SetColour(13, kKeepColour);
+  console.SetColour(13);
   console.Write("Clipboard Data");
   console.LineEnd();
   console.Write(text);
   console.LineEnd();
-  console.SetColour(7, kKeepColour);
+  console.SetColour(7);
 
   if (HasForeignCharacter(text)) {
     console.Write("Characters other than '1' and '0' stored in clipboard data  ");
     console.LineEnd();
     console.Write("Abort   Y/n");
-    const std::string answer = console.ReadLine();
-    if (console.KeyboardLost()) return 1;  // the terminal closed: no answer
-    if (RaiseLetters(FirstField(answer)) != "N") {
+    const std::optional<std::string> answer = console.ReadLine();
+    if (!answer) return 1;  // the terminal closed: no answer
+    if (!IsNo(FirstField(*answer))) {
       console.Beep();
       return 0;
     }
   }
 
   AnnounceOverwrite(console, files);
-  const std::string comment = AskComment(console);
-  if (console.KeyboardLost()) return 1;  // OpSymbs.inc stays as it is
+  const std::optional<std::string> comment = AskComment(console);
+  if (!comment) return 1;  // the terminal closed: OpSymbs.inc stays as it is
 
   SymbolIncludeWriter writer(console, files, EchoLayout::RowsOf32);
-  writer.Begin(comment);
+  writer.Begin(*comment);
   for (const char c : text) writer.Feed(c);
   const bool written = writer.Finish();
   if (!written) console.Beep();

@@ -12,16 +12,16 @@ namespace op {
 int BitFileSession(TextConsole& console, FileSystem& files, std::string_view commandTail) {
   AnnounceOverwrite(console, files);
   const std::string inputName = ChooseInputName(commandTail);
-  if (!OrdinaryFileExists(files, inputName)) {
+  if (!files.OrdinaryFileExists(inputName)) {
     console.Beep();
     console.Write("No File");
     console.LineEnd();
     return 0;
   }
-  const std::string comment = AskComment(console);
   // The terminal closed during the question: nobody confirmed anything, so
   // OpSymbs.inc stays as it is.
-  if (console.KeyboardLost()) return 1;
+  const std::optional<std::string> comment = AskComment(console);
+  if (!comment) return 1;
 
   // Found a moment ago, yet it may be gone, changed or swapped for a device
   // since; and reading OpSymbs.inc while replacing it would lose its bits.
@@ -36,7 +36,7 @@ int BitFileSession(TextConsole& console, FileSystem& files, std::string_view com
   }
 
   SymbolIncludeWriter writer(console, files, EchoLayout::GroupPerLine);
-  writer.Begin(comment);
+  writer.Begin(*comment);
   while (!reader.AtEnd()) writer.Feed(static_cast<char>(reader.ReadByte()));
   reader.CloseInput();
   if (!reader.Failure().empty()) {

@@ -55,8 +55,6 @@ class FakeConsole final : public ConsoleDevice {
   int beeps = 0;
   int scrolls = 0;
   int keysTaken = 0;
-  bool opened = false;
-  bool closed = false;
   ColourPair textColours = 0;
 
   void Resize(int width, int height) {
@@ -66,8 +64,8 @@ class FakeConsole final : public ConsoleDevice {
   }
 
   // The seam.
-  void Open() override { opened = true; }
-  void Close() override { closed = true; }
+  void Open() override {}
+  void Close() override {}
   GridSize Size() override { return size_; }
   Position Cursor() override { return cursor_; }
   void SetCursor(Position at) override { cursor_ = at; }

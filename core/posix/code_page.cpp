@@ -2,7 +2,7 @@
 // the comment's bytes in the include file match a Western Windows machine.
 #include "../code_page.h"
 
-#include "../windows_1252.h"
+#include "windows_1252.h"
 #include "locale_text.h"
 
 namespace op {

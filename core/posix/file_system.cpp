@@ -142,16 +142,12 @@ class PosixInputFile final : public InputFile {
 
 class PosixFileSystem final : public FileSystem {
  public:
-  bool FindEntry(std::string_view pattern,
-                 const std::function<bool(const DirectoryEntry&)>& accept) override {
-    const std::string path(pattern);
+  // The name is taken literally: '*' and '?' are ordinary characters of a
+  // POSIX file name.
+  bool OrdinaryFileExists(std::string_view name) override {
     struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0) return false;
-    DirectoryEntry entry;
-    entry.name = path.substr(path.rfind('/') + 1);
-    entry.directory = S_ISDIR(info.st_mode);
-    entry.special = !entry.directory && !S_ISREG(info.st_mode);
-    return accept(entry);
+    return !name.empty() && ::stat(std::string(name).c_str(), &info) == 0 &&
+           S_ISREG(info.st_mode);
   }
 
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {

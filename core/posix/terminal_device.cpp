@@ -16,7 +16,7 @@
 #include <string>
 
 #include "../console_device.h"
-#include "../key_decoder.h"
+#include "key_decoder.h"
 #include "../utf8.h"
 #include "locale_text.h"
 #include "pending_file.h"
@@ -586,18 +586,6 @@ class TerminalDevice : public ConsoleDevice {
     NoteWritten(at, cells.size(), size);
   }
 
-  void PutPlain(Position at, std::string_view text, ColourPair colours) override {
-    const GridSize size = CurrentSize();
-    std::span<const char> run(text);
-    if (!ClipToRow(at, run, size)) return;
-    SkipBlankLead(at, run, colours, [](char c) { return c == ' '; });
-    if (run.empty()) return;
-    MoveTerminalCursor(at);
-    SetSgr(colours);
-    g.output.append(run.data(), run.size());
-    NoteWritten(at, run.size(), size);
-  }
-
   void ScrollUp(ColourPair blank) override {
     SetSgr(blank);  // first: the new row takes the colours in effect
     ScrollScreen();
@@ -631,7 +619,8 @@ class TerminalDevice : public ConsoleDevice {
         return key.event;
       }
       if (g.inputClosed) {
-        return {g.hadKeyboard ? KeyEvent::Kind::Lost : KeyEvent::Kind::Closed};
+        if (!g.hadKeyboard) return {KeyEvent::Kind::Character, 13};
+        return {KeyEvent::Kind::Closed};
       }
       ReadInput(-1);
     }

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "../console_device.h"
-#include "../windows_1252.h"
+#include "windows_1252.h"
 
 namespace op::vt {
 

@@ -160,15 +160,15 @@ class WindowsConsole final : public ConsoleDevice {
   KeyEvent NextKey() override {
     for (;;) {
       if (keys_.HasKey()) return keys_.Next();
-      if (keyboard_ == INVALID_HANDLE_VALUE) return {KeyEvent::Kind::Closed};
-      if (keyboardGone_) return {KeyEvent::Kind::Lost};
+      if (keyboard_ == INVALID_HANDLE_VALUE) return {KeyEvent::Kind::Character, 13};
+      if (keyboardGone_) return {KeyEvent::Kind::Closed};
       INPUT_RECORD record;
       DWORD got = 0;
       // Blocks until a record comes. A failed read will fail again: from
       // then on there is no keyboard, and no caller waits for one.
       if (!ReadConsoleInputW(keyboard_, &record, 1, &got) || got == 0) {
         keyboardGone_ = true;
-        return {KeyEvent::Kind::Lost};
+        return {KeyEvent::Kind::Closed};
       }
       keys_.Take(record);
     }

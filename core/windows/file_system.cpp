@@ -130,32 +130,28 @@ bool NamesADevice(const std::wstring& name) {
   return length >= 4 && length < MAX_PATH && std::wstring_view(full, 4) == L"\\\\.\\";
 }
 
-DirectoryEntry EntryOf(const WIN32_FIND_DATAW& found) {
-  DirectoryEntry entry;
-  entry.name = windows::Utf8FromWide(found.cFileName);
-  entry.directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  entry.hidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-  entry.system = (found.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
-  return entry;
-}
-
 class WindowsFileSystem final : public FileSystem {
  public:
-  bool FindEntry(std::string_view pattern,
-                 const std::function<bool(const DirectoryEntry&)>& accept) override {
-    if (pattern.empty()) return false;
-    std::wstring name = WideFromUtf8(pattern);
-    // A drive or a folder alone stands for everything in it.
-    if (name.ends_with(L':') || name.ends_with(L'\\') || name.ends_with(L'/')) name += L"*.*";
+  // Wildcards match as the system matches them; a drive or a folder alone
+  // stands for everything in it. The first ordinary file among the matches
+  // answers.
+  bool OrdinaryFileExists(std::string_view name) override {
+    if (name.empty()) return false;
+    std::wstring pattern = WideFromUtf8(name);
+    if (pattern.ends_with(L':') || pattern.ends_with(L'\\') || pattern.ends_with(L'/')) {
+      pattern += L"*.*";
+    }
+    constexpr DWORD kNotOrdinary =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(name.c_str(), &found);
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
-    bool accepted = false;
+    bool ordinary = false;
     do {
-      accepted = accept(EntryOf(found));
-    } while (!accepted && FindNextFileW(search, &found));
+      ordinary = (found.dwFileAttributes & kNotOrdinary) == 0;
+    } while (!ordinary && FindNextFileW(search, &found));
     FindClose(search);
-    return accepted;
+    return ordinary;
   }
 
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {

@@ -10,7 +10,7 @@
 
 #include "code_page.h"
 #include "helper_process.h"
-#include "windows_1252.h"
+#include "posix/windows_1252.h"
 
 namespace op {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "code_page.h"
 #include "utf8.h"
-#include "windows_1252.h"
+#include "posix/windows_1252.h"
 
 namespace op {
 namespace {

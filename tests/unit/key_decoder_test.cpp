@@ -1,4 +1,4 @@
-#include "key_decoder.h"
+#include "posix/key_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -54,10 +54,7 @@ class FaultyFiles final : public FileSystem {
   std::size_t diskRoom = 0;    // a write past this many bytes fails, when set
   int reads = 0;
 
-  bool FindEntry(std::string_view pattern,
-                 const std::function<bool(const DirectoryEntry&)>& accept) override {
-    return real_->FindEntry(pattern, accept);
-  }
+  bool OrdinaryFileExists(std::string_view name) override { return real_->OrdinaryFileExists(name); }
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
     auto file = real_->OpenOutput(name, error);
     return file ? std::make_unique<Disk>(*this, std::move(file)) : nullptr;

@@ -199,12 +199,12 @@ TEST(SharedSteps, OrdinaryFileExistsCountsOnlyOrdinaryFiles) {
   ::symlink("missing", "dangling.txt");
   ::mkfifo("pipe.txt", 0600);
   for (const char* name : {"bits.txt", "link.txt", ".hidden", "bits?*.txt"}) {
-    EXPECT_TRUE(OrdinaryFileExists(*files, name)) << name;
+    EXPECT_TRUE(files->OrdinaryFileExists(name)) << name;
   }
   for (const char* name : {"b?ts.txt", "*", "BITS.TXT", "folder.txt", "dangling.txt", "pipe.txt", ""}) {
-    EXPECT_FALSE(OrdinaryFileExists(*files, name)) << name;
+    EXPECT_FALSE(files->OrdinaryFileExists(name)) << name;
   }
-  EXPECT_TRUE(OrdinaryFileExists(*files, std::filesystem::current_path().string() + "/bits.txt"));
+  EXPECT_TRUE(files->OrdinaryFileExists(std::filesystem::current_path().string() + "/bits.txt"));
 }
 #endif
 

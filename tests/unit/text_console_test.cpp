@@ -19,12 +19,12 @@ TEST(TextConsole, OpensInLightGreyOnBlackAndPlacesControlCharactersAsCells) {
   EXPECT_EQ(screen.Row(2), U"  a\r\nb");
   EXPECT_EQ(screen.Cursor(), (Position{2, 7}));
   EXPECT_EQ(screen.At(2, 3).colours, 7);
-  console.SetColour(14, -1);
+  console.SetColour(14);
   console.Write("\xE9");  // é in the 8-bit code page
   EXPECT_EQ(screen.At(2, 7).character, U'\u00E9');
   EXPECT_EQ(screen.At(2, 7).colours, 14);
   EXPECT_EQ(screen.textColours, 14);
-  console.SetColour(99, 16);  // out of range: both kept
+  console.SetColour(99);  // out of range: kept
   console.Write("x");
   EXPECT_EQ(screen.At(2, 8).colours, 14);
 }
@@ -57,7 +57,7 @@ TEST(TextConsole, WrapsAndScrollsOnlyWhenTheNextCharacterArrives) {
   EXPECT_EQ(screen.scrolls, 0);
   EXPECT_EQ(screen.Cursor(), (Position{3, 1}));
   EXPECT_EQ(screen.Text(3), "abcd");
-  console.SetColour(3, -1);
+  console.SetColour(3);
   console.Write("e");
   EXPECT_EQ(screen.scrolls, 1);
   EXPECT_EQ(screen.Text(2), "abcd");
@@ -145,19 +145,20 @@ TEST(TextConsole, LineHoldsAtMostTenThousandCharacters) {
   screen.Type(std::u32string(kMaxLineLength, U'7'));
   screen.Type(U"8");   // neither kept nor echoed
   screen.Type(U"\b9\r");  // Backspace and Enter still work on a full line
-  const std::string line = console.ReadLine();
+  const std::string line = console.ReadLine().value();
   EXPECT_EQ(line.size(), kMaxLineLength);
   EXPECT_EQ(line.back(), '9');
   EXPECT_EQ(screen.Text(100), std::string(99, '7') + "9");
   EXPECT_EQ(screen.Cursor(), (Position{102, 1}));
 }
 
-TEST(TextConsole, WithoutKeyboardQuestionsGetTheEmptyAnswerAndWaitKeyReturns) {
+TEST(TextConsole, AKeyboardGoneBeforeEnterGivesNoAnswerAndWaitKeyReturns) {
   FakeConsole screen(20, 3);
   TextConsole console(screen);
   console.Open();
-  EXPECT_EQ(console.ReadLine(), "");
-  EXPECT_EQ(screen.Cursor(), (Position{2, 1}));
+  screen.Type(U"ab");
+  EXPECT_EQ(console.ReadLine(), std::nullopt);
+  EXPECT_EQ(screen.Cursor(), (Position{1, 3}));  // no line end for an answer not given
   console.WaitKey();
   SUCCEED();
 }

@@ -1,6 +1,6 @@
 #include "windows_1252.h"
 
-#include "utf8.h"
+#include "../utf8.h"
 
 namespace op {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "console_device.h"
+#include "../console_device.h"
 
 namespace op {
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "utf8.h"
+#include "../utf8.h"
 
 namespace op {
 namespace {
