@@ -284,8 +284,11 @@ TEST(ConsoleInChild, DISABLED_CtrlCDoesNotEndTheProgram) {
 TEST(NoConsoleInChild, DISABLED_DropsOutputAndHasNoKeys) {
   auto device = MakePlatformConsole();
   device->Open();
-  EXPECT_EQ(device->NextKey().kind, Kind::Closed);
-  EXPECT_EQ(device->NextKey().kind, Kind::Closed);
+  for (int i = 0; i < 2; ++i) {  // every key is Enter: questions take the empty answer
+    const KeyEvent key = device->NextKey();
+    EXPECT_EQ(key.kind, Kind::Character);
+    EXPECT_EQ(key.character, U'\r');
+  }
   EXPECT_EQ(device->Size(), (GridSize{80, 24}));
   device->SetCursor({3, 4});
   EXPECT_EQ(device->Cursor(), (Position{3, 4}));

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <map>
 #include <set>
 #include <string>
 
@@ -82,66 +81,27 @@ std::string ReadAll(InputFile& file, std::size_t piece) {
   }
 }
 
-TEST(WindowsFiles, FindEntryReportsWhatTheSystemMatches) {
+TEST(WindowsFiles, OrdinaryFileExistsMatchesAsTheSystemDoes) {
   ScratchFolder folder;
   ScratchFolder::Put(L"bits.txt", "1");
-  ScratchFolder::Put(L"Hidden.txt", "1", FILE_ATTRIBUTE_HIDDEN);
-  ScratchFolder::Put(L"System.txt", "1", FILE_ATTRIBUTE_SYSTEM);
-  CreateDirectoryW(L"folder.txt", nullptr);
-  ScratchFolder::Put(L"folder.txt\\inner.txt", "1");
-  auto files = MakePlatformFileSystem();
-
-  std::map<std::string, DirectoryEntry> seen;
-  EXPECT_FALSE(files->FindEntry("*", [&](const DirectoryEntry& entry) {
-    seen[entry.name] = entry;
-    return false;
-  }));
-  for (const char* name : {"bits.txt", "Hidden.txt", "System.txt", "folder.txt"}) {
-    EXPECT_EQ(seen.count(name), 1u) << name;
-  }
-  EXPECT_FALSE(seen["bits.txt"].directory || seen["bits.txt"].hidden || seen["bits.txt"].system);
-  EXPECT_TRUE(seen["Hidden.txt"].hidden);
-  EXPECT_FALSE(seen["Hidden.txt"].system);
-  EXPECT_TRUE(seen["System.txt"].system);
-  EXPECT_FALSE(seen["System.txt"].hidden);
-  EXPECT_TRUE(seen["folder.txt"].directory);
-  for (const auto& [name, entry] : seen) EXPECT_FALSE(entry.special) << name;
-
-  // Letter case does not matter; the entry carries the name as stored.
-  std::string found;
-  EXPECT_TRUE(files->FindEntry("BITS.TXT", [&](const DirectoryEntry& entry) {
-    found = entry.name;
-    return true;
-  }));
-  EXPECT_EQ(found, "bits.txt");
-  EXPECT_TRUE(files->FindEntry("b?ts.*", [](const DirectoryEntry&) { return true; }));
-
-  int calls = 0;
-  EXPECT_FALSE(files->FindEntry("nothing*", [&](const DirectoryEntry&) { return ++calls, true; }));
-  EXPECT_FALSE(files->FindEntry("", [&](const DirectoryEntry&) { return ++calls, true; }));
-  EXPECT_EQ(calls, 0);
-  // The search stops at the first entry accepted.
-  EXPECT_TRUE(files->FindEntry("*", [&](const DirectoryEntry&) { return ++calls == 2; }));
-  EXPECT_EQ(calls, 2);
-}
-
-TEST(WindowsFiles, AFolderOrDriveAloneIsSearchedAsEverythingInIt) {
-  ScratchFolder folder;
+  ScratchFolder::Put(L"Hidden.dat", "1", FILE_ATTRIBUTE_HIDDEN);
+  ScratchFolder::Put(L"System.dat", "1", FILE_ATTRIBUTE_SYSTEM);
   CreateDirectoryW(L"folder", nullptr);
   ScratchFolder::Put(L"folder\\inner.txt", "1");
-  ScratchFolder::Put(L"here.txt", "1");
   auto files = MakePlatformFileSystem();
-  auto named = [](const char* name) {
-    return [name](const DirectoryEntry& entry) { return entry.name == name; };
-  };
-  EXPECT_TRUE(files->FindEntry("folder\\", named("inner.txt")));
-  EXPECT_TRUE(files->FindEntry("folder/", named("inner.txt")));
-  EXPECT_FALSE(files->FindEntry("folder\\", named("here.txt")));
-  // A drive alone stands for its current directory, which is this one.
+  // Letter case does not matter, wildcards match, a folder or a drive alone
+  // stands for everything in it (the drive's current folder is this one).
   wchar_t current[MAX_PATH + 1];
   GetCurrentDirectoryW(MAX_PATH + 1, current);
   const std::string drive{static_cast<char>(current[0]), ':'};
-  EXPECT_TRUE(files->FindEntry(drive, named("here.txt")));
+  for (const std::string& name :
+       std::vector<std::string>{"BITS.TXT", "b?ts.*", "*", "folder\\", "folder/", drive}) {
+    EXPECT_TRUE(files->OrdinaryFileExists(name)) << name;
+  }
+  // Hidden and system files and folders do not count.
+  for (const char* name : {"Hidden.dat", "System.dat", "*.dat", "folder", "nothing*", ""}) {
+    EXPECT_FALSE(files->OrdinaryFileExists(name)) << name;
+  }
 }
 
 // Names are UTF-8 whatever the code page, and open the very file named:
@@ -152,12 +112,7 @@ TEST(WindowsFiles, NamesAreUtf8) {
   ScratchFolder::Put(L"\u0141ukasz.txt", "0110");
   ScratchFolder::Put(L"Lukasz.txt", "1");
   auto files = MakePlatformFileSystem();
-  std::string found;
-  EXPECT_TRUE(files->FindEntry("b*.txt", [&](const DirectoryEntry& entry) {
-    found = entry.name;
-    return true;
-  }));
-  EXPECT_EQ(found, "b\xC3\xA4ts.txt");
+  EXPECT_TRUE(files->OrdinaryFileExists("b\xC3\xA4ts.txt"));
   std::string error;
   for (const auto& [name, bytes] :
        {std::pair{"B\xC3\x84TS.TXT", "10"}, {"\xC5\x81UKASZ.TXT", "0110"}}) {
