@@ -51,4 +51,16 @@ Utf8Step DecodeUtf8(std::string_view bytes) {
   return {code, length};
 }
 
+std::u32string FromUtf8(std::string_view bytes) {
+  std::u32string out;
+  out.reserve(bytes.size());
+  while (!bytes.empty()) {
+    Utf8Step step = DecodeUtf8(bytes);
+    if (step.length == 0) step = {kReplacementCharacter, bytes.size()};
+    out.push_back(step.code);
+    bytes.remove_prefix(step.length);
+  }
+  return out;
+}
+
 }  // namespace op

@@ -1,4 +1,4 @@
-// UTF-8 encoding and decoding, one code point at a time.
+// UTF-8 encoding and decoding.
 #pragma once
 
 #include <cstddef>
@@ -21,5 +21,7 @@ struct Utf8Step {
 // character and takes one byte. A valid start that runs past the end of
 // `bytes` gives length 0, so a caller can wait for the rest.
 Utf8Step DecodeUtf8(std::string_view bytes);
+// A whole text: every invalid or cut-short sequence becomes U+FFFD.
+std::u32string FromUtf8(std::string_view bytes);
 
 }  // namespace op

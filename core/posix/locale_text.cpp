@@ -58,16 +58,8 @@ void Append(std::string& out, char32_t code) {
 }
 
 std::u32string Decode(std::string_view bytes) {
+  if (IsUtf8()) return FromUtf8(bytes);
   std::u32string out;
-  if (IsUtf8()) {
-    while (!bytes.empty()) {
-      Utf8Step step = DecodeUtf8(bytes);
-      if (step.length == 0) step = {kReplacementCharacter, bytes.size()};
-      out.push_back(step.code);
-      bytes.remove_prefix(step.length);
-    }
-    return out;
-  }
   std::mbstate_t state{};
   while (!bytes.empty()) {
     wchar_t wide = 0;

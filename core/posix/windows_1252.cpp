@@ -1,7 +1,5 @@
 #include "windows_1252.h"
 
-#include "../utf8.h"
-
 namespace op {
 namespace {
 
@@ -26,34 +24,6 @@ int UnicodeToWindows1252(char32_t code) {
     if (kHighControls[i] == code) return 0x80 + i;
   }
   return -1;
-}
-
-std::string Utf8ToWindows1252(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  while (!utf8.empty()) {
-    // A stretch of ASCII, the common case, is the same in both.
-    std::size_t ascii = 0;
-    while (ascii < utf8.size() && static_cast<unsigned char>(utf8[ascii]) < 0x80) ++ascii;
-    out.append(utf8.substr(0, ascii));
-    utf8.remove_prefix(ascii);
-    if (utf8.empty()) break;
-    Utf8Step step = DecodeUtf8(utf8);
-    if (step.length == 0) step = {kReplacementCharacter, utf8.size()};
-    const int byte = UnicodeToWindows1252(step.code);
-    out.push_back(byte < 0 ? '?' : static_cast<char>(byte));
-    utf8.remove_prefix(step.length);
-  }
-  return out;
-}
-
-std::string Windows1252ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char byte : bytes) {
-    AppendUtf8(out, Windows1252ToUnicode(static_cast<unsigned char>(byte)));
-  }
-  return out;
 }
 
 }  // namespace op

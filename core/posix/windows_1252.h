@@ -2,9 +2,6 @@
 // code page where the platform has none of its own.
 #pragma once
 
-#include <string>
-#include <string_view>
-
 namespace op {
 
 // The character a byte stands for. The five bytes that Windows-1252 leaves
@@ -13,11 +10,5 @@ char32_t Windows1252ToUnicode(unsigned char byte);
 
 // The byte for a character, or -1 when the set lacks it.
 int UnicodeToWindows1252(char32_t code);
-
-// UTF-8 to Windows-1252: a character the set lacks, and every invalid
-// UTF-8 sequence, becomes '?'.
-std::string Utf8ToWindows1252(std::string_view utf8);
-
-std::string Windows1252ToUtf8(std::string_view bytes);
 
 }  // namespace op

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "../utf8.h"
-#include "utf16.h"
+#include "wide_text.h"
 
 namespace op::windows {
 namespace {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "../code_page.h"
 #include "../utf8.h"
-#include "utf16.h"
 
 namespace op::windows {
 namespace {
@@ -16,7 +16,7 @@ int Length(std::size_t size) {
   return static_cast<int>(std::min<std::size_t>(size, INT_MAX));
 }
 
-std::string CodePageFromWide(std::wstring_view text, DWORD flags, const char* defaultCharacter) {
+std::string AnsiFromWide(std::wstring_view text, DWORD flags, const char* defaultCharacter) {
   if (text.empty()) return {};
   const int length = Length(text.size());
   const int bytes = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0,
@@ -28,8 +28,6 @@ std::string CodePageFromWide(std::wstring_view text, DWORD flags, const char* de
   return narrow;
 }
 
-}  // namespace
-
 std::wstring WideFromCodePage(std::string_view text) {
   if (text.empty()) return {};
   const int length = Length(text.size());
@@ -40,14 +38,25 @@ std::wstring WideFromCodePage(std::string_view text) {
   return wide;
 }
 
-std::string CodePageFromWide(std::wstring_view text) { return CodePageFromWide(text, 0, nullptr); }
-
-std::string CodePageFromWideWithoutBestFit(std::wstring_view text) {
-  // UTF-8 holds every character and takes neither the flag nor a default.
-  if (GetACP() == CP_UTF8) return CodePageFromWide(text, 0, nullptr);
-  static const char kQuestionMark = '?';
-  return CodePageFromWide(text, WC_NO_BEST_FIT_CHARS, &kQuestionMark);
+// A surrogate without its partner becomes U+FFFD.
+std::u32string CodePointsFromWide(std::wstring_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t unit = static_cast<char16_t>(text[i]);
+    if (IsHighSurrogate(unit) && i + 1 < text.size() &&
+        IsLowSurrogate(static_cast<char16_t>(text[i + 1]))) {
+      out.push_back(CombineSurrogates(unit, static_cast<char16_t>(text[++i])));
+    } else {
+      out.push_back(IsHighSurrogate(unit) || IsLowSurrogate(unit) ? kReplacementCharacter : unit);
+    }
+  }
+  return out;
 }
+
+}  // namespace
+
+std::string CodePageFromWide(std::wstring_view text) { return AnsiFromWide(text, 0, nullptr); }
 
 std::string Utf8FromWide(std::wstring_view text) {
   std::string out;
@@ -94,3 +103,39 @@ std::wstring WideFromUtf8(std::string_view text) {
 }
 
 }  // namespace op::windows
+
+namespace op {
+
+std::u32string FromCodePage(std::string_view text) {
+  return windows::CodePointsFromWide(windows::WideFromCodePage(text));
+}
+
+// What the code page lacks becomes '?', never a look-alike: a comment typed
+// as "Łukasz" must not turn into "Lukasz" unseen. Only UTF-8 as the code
+// page holds characters past U+FFFF; any other would turn both halves of
+// the pair into a default character, two for one character.
+std::string ToCodePage(std::u32string_view text) {
+  const bool utf8 = GetACP() == CP_UTF8;
+  std::wstring wide;
+  wide.reserve(text.size());
+  for (char32_t code : text) {
+    if (code > 0x10FFFF || (code > 0xFFFF && !utf8)) code = kReplacementCharacter;
+    if (code > 0xFFFF) {
+      wide.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
+      wide.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      wide.push_back(static_cast<wchar_t>(code));
+    }
+  }
+  // UTF-8 holds every character and takes neither the flag nor a default.
+  static const char kQuestionMark = '?';
+  return utf8 ? windows::AnsiFromWide(wide, 0, nullptr)
+              : windows::AnsiFromWide(wide, WC_NO_BEST_FIT_CHARS, &kQuestionMark);
+}
+
+// Names travel as UTF-8; the screen shows them in the code page.
+std::string FromSystemText(std::string_view text) {
+  return ToCodePage(windows::CodePointsFromWide(windows::WideFromUtf8(text)));
+}
+
+}  // namespace op

@@ -10,7 +10,7 @@
 
 #include "code_page.h"
 #include "helper_process.h"
-#include "posix/windows_1252.h"
+#include "utf8.h"
 
 namespace op {
 namespace {
@@ -85,7 +85,7 @@ ClipboardText ReadClipboardText() {
     HelperResult result = RunHelper(helper, kHelperLimit);
     if (result.outcome == HelperResult::Outcome::Succeeded) {
       result.output.resize(std::min(result.output.find('\0'), result.output.size()));
-      return {Utf8ToWindows1252(result.output), {}};
+      return {ToCodePage(FromUtf8(result.output)), {}};
     }
     if (result.outcome == HelperResult::Outcome::Failed && SaysEmpty(result)) return {};
     anyInstalled = anyInstalled || result.outcome != HelperResult::Outcome::Missing;

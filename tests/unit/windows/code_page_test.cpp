@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "code_page.h"
-#include "windows/utf16.h"
 #include "windows/wide_text.h"
 
 namespace op {
@@ -12,26 +11,6 @@ namespace {
 bool SingleByteCodePage() {
   CPINFO info{};
   return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
-}
-
-TEST(WindowsCodePage, Utf16AndCodePoints) {
-  using windows::CodePointsFromUtf16;
-  using windows::Utf16FromCodePoints;
-  EXPECT_EQ(CodePointsFromUtf16(L"a\u00E4\u20AC\xD83D\xDE00z"), U"a\u00E4\u20AC\U0001F600z");
-  EXPECT_EQ(CodePointsFromUtf16(L"\xDBFF\xDFFF"), U"\U0010FFFF");
-  // Halves without their partner, in every position.
-  EXPECT_EQ(CodePointsFromUtf16(L"\xD83D"), U"\uFFFD");
-  EXPECT_EQ(CodePointsFromUtf16(L"\xDE00\xD83D"), U"\uFFFD\uFFFD");
-  EXPECT_EQ(CodePointsFromUtf16(L"\xD83Dx\xD83D\xD83D\xDE00"), U"\uFFFDx\uFFFD\U0001F600");
-
-  EXPECT_EQ(Utf16FromCodePoints(U"a\U0001F600\U00010000\U0010FFFF"),
-            L"a\xD83D\xDE00\xD800\xDC00\xDBFF\xDFFF");
-  EXPECT_EQ(Utf16FromCodePoints(std::u32string(1, char32_t{0x110000})), L"\uFFFD");
-  for (char32_t code = 0; code < 0x110000; code += 0x111) {
-    if (code >= 0xD800 && code <= 0xDFFF) continue;
-    const std::u32string one(1, code);
-    EXPECT_EQ(CodePointsFromUtf16(Utf16FromCodePoints(one)), one) << static_cast<unsigned>(code);
-  }
 }
 
 // Names as WTF-8: every UTF-16 text, lone surrogates too, there and back.
@@ -69,6 +48,8 @@ TEST(WindowsCodePage, WesternCodePage) {
   // No best fit: Ł is not L.
   EXPECT_EQ(ToCodePage(U"\u0141\u0107"), "??");
   EXPECT_EQ(FromSystemText("\xC5\x81uk\xC3\xA4"), "?uk\xE4");
+  // A pair is one character; a half without its partner is one too.
+  EXPECT_EQ(FromSystemText("\xF0\x9F\x98\x80|\xED\xA0\x80|\xED\xB0\x80x"), "?|?|?x");
 }
 
 }  // namespace
