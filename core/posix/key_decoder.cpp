@@ -1,7 +1,5 @@
 #include "key_decoder.h"
 
-#include <string_view>
-
 #include "../utf8.h"
 
 namespace op {
@@ -9,62 +7,34 @@ namespace {
 
 using Kind = KeyEvent::Kind;
 
-constexpr char kEscape = '\x1b';
+constexpr DecodedKey kWaitForMore{};
 
-DecodedKey Make(Kind kind, char32_t character, std::size_t consumed,
-                bool altLetter = false) {
-  DecodedKey key;
-  key.event.kind = kind;
-  key.event.character = character;
-  key.event.altLetter = altLetter;
-  key.consumed = consumed;
-  return key;
-}
+DecodedKey Key(Kind kind, std::size_t consumed) { return {{kind, 0, false}, consumed}; }
 
-DecodedKey Character(char32_t character, std::size_t consumed,
-                     bool altLetter = false) {
-  return Make(Kind::Character, character, consumed, altLetter);
+DecodedKey Character(char32_t character, std::size_t consumed, bool altLetter = false) {
+  return {{Kind::Character, character, altLetter}, consumed};
 }
 
 // The keys of the three letter rows of a US keyboard, shifted or not.
 bool OnLetterRows(char32_t c) {
   if ((c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z')) return true;
-  return std::u32string_view(U"[]\\;',./{}|:\"<>?").find(c) !=
-         std::u32string_view::npos;
+  return std::u32string_view(U"[]\\;',./{}|:\"<>?").find(c) != std::u32string_view::npos;
 }
 
-// The first parameter as a number; 0 when absent or not a number.
-int FirstParameter(std::string_view params) {
-  int value = 0;
-  for (const char c : params) {
-    if (c < '0' || c > '9') break;
-    value = value * 10 + (c - '0');
-    if (value > 1000) break;  // no key number is that large
-  }
-  return value;
-}
-
-// `params` and `final` of a whole CSI sequence, without intermediates.
+// A whole CSI sequence without intermediates, by its parameters and final byte.
 Kind ClassifyCsi(std::string_view params, char final) {
   // A private marker (< = > ?) starts replies and mouse reports, never keys.
   if (!params.empty() && params[0] >= '<') return Kind::Other;
   // ESC [ 1 ; 2 R is Shift+F3, though shaped like the answer to a cursor
   // position query: the device takes answers out only while it waits for one.
-  switch (final) {
-    case 'A': case 'B': case 'C': case 'D':  // arrows
-    case 'E':                                // keypad 5
-    case 'F': case 'H':                      // End, Home
-    case 'P': case 'Q': case 'R': case 'S':  // F1 to F4 with modifiers
-    case 'Z':                                // Shift+Tab
-      return Kind::Special;
-    case '~': {
-      // 1..8 editing keys, 11..34 function keys; 200/201 bracket a paste.
-      const int number = FirstParameter(params);
-      return number >= 1 && number <= 34 ? Kind::Special : Kind::Other;
-    }
-    default:
-      return Kind::Other;  // focus events, unknown replies
+  if (std::string_view("ABCDEFHPQRSZ").find(final) != std::string_view::npos) return Kind::Special;
+  if (final != '~') return Kind::Other;  // focus events, unknown replies
+  // 1..8 editing keys, 11..34 function keys; 200/201 bracket a paste.
+  int number = 0;
+  for (std::size_t i = 0; i < params.size() && params[i] >= '0' && params[i] <= '9' && number <= 1000; ++i) {
+    number = number * 10 + (params[i] - '0');
   }
+  return number >= 1 && number <= 34 ? Kind::Special : Kind::Other;
 }
 
 // `bytes` starts with ESC [. A sequence is taken whole however long it
@@ -72,38 +42,29 @@ Kind ClassifyCsi(std::string_view params, char final) {
 DecodedKey DecodeCsi(std::string_view bytes, bool complete) {
   // An old-style mouse report: ESC [ M and three bytes of any value.
   if (bytes.size() > 2 && bytes[2] == 'M') {
-    if (bytes.size() >= 6) return Make(Kind::Other, 0, 6);
-    return complete ? Make(Kind::Other, 0, bytes.size()) : Make(Kind::Other, 0, 0);
+    if (bytes.size() >= 6) return Key(Kind::Other, 6);
+    return complete ? Key(Kind::Other, bytes.size()) : kWaitForMore;
   }
-  std::size_t i = 2;
-  std::size_t paramsEnd = 0;
-  for (; i < bytes.size(); ++i) {
+  std::size_t paramsEnd = 0;  // where intermediates begin, when there are any
+  for (std::size_t i = 2; i < bytes.size(); ++i) {
     const auto b = static_cast<unsigned char>(bytes[i]);
     if (b >= 0x30 && b <= 0x3F) {
-      if (paramsEnd == 0) continue;
-      // A parameter after an intermediate: broken, give up here.
-      return Make(Kind::Other, 0, i);
-    }
-    if (b >= 0x20 && b <= 0x2F) {
+      if (paramsEnd != 0) return Key(Kind::Other, i);  // a parameter after an intermediate
+    } else if (b >= 0x20 && b <= 0x2F) {
       if (paramsEnd == 0) paramsEnd = i;
-      continue;
+    } else if (b >= 0x40 && b <= 0x7E) {
+      if (paramsEnd != 0) return Key(Kind::Other, i + 1);
+      return Key(ClassifyCsi(bytes.substr(2, i - 2), bytes[i]), i + 1);
+    } else {
+      // A byte that cannot belong to the sequence ends it, broken, and is a
+      // key of its own.
+      return Key(Kind::Other, i);
     }
-    if (b >= 0x40 && b <= 0x7E) {
-      const bool hasIntermediates = paramsEnd != 0;
-      const std::string_view params =
-          bytes.substr(2, (hasIntermediates ? paramsEnd : i) - 2);
-      const Kind kind =
-          hasIntermediates ? Kind::Other : ClassifyCsi(params, bytes[i]);
-      return Make(kind, 0, i + 1);
-    }
-    // Any other byte cannot belong to the sequence: it ends here, broken,
-    // and the byte is a key of its own.
-    return Make(Kind::Other, 0, i);
   }
-  if (!complete) return Make(Kind::Other, 0, 0);
+  if (!complete) return kWaitForMore;
   // ESC [ and nothing more within the wait was Alt+[ typed by hand.
   if (bytes.size() == 2) return Character(U'[', 2, true);
-  return Make(Kind::Other, 0, bytes.size());
+  return Key(Kind::Other, bytes.size());
 }
 
 // `bytes` starts with ESC and holds at least one more byte.
@@ -111,38 +72,29 @@ DecodedKey DecodeAfterEscape(std::string_view bytes, bool complete) {
   const auto next = static_cast<unsigned char>(bytes[1]);
   if (next == '[') return DecodeCsi(bytes, complete);
   if (next == 'O') {
-    if (bytes.size() == 2) {
-      if (!complete) return Make(Kind::Other, 0, 0);
-      return Character(U'O', 2, true);  // Alt+Shift+O
-    }
-    const auto final = static_cast<unsigned char>(bytes[2]);
-    if (final >= 0x40 && final <= 0x7E) return Make(Kind::Special, 0, 3);
-    return Character(U'O', 2, true);
+    if (bytes.size() == 2 && !complete) return kWaitForMore;
+    if (bytes.size() > 2 && bytes[2] >= 0x40 && bytes[2] <= 0x7E) return Key(Kind::Special, 3);
+    return Character(U'O', 2, true);  // Alt+Shift+O
   }
   if (next < 0x20 || next == 0x7F) return Character(0x1B, 1);
   const Utf8Step step = DecodeUtf8(bytes.substr(1));
-  if (step.length == 0) {
-    if (!complete) return Make(Kind::Other, 0, 0);
-    return Character(0x1B, 1);  // the cut-short rest decodes on its own
-  }
+  if (step.length == 0) return complete ? Character(0x1B, 1) : kWaitForMore;
   // An invalid byte or a C1 control is no Alt key: ESC stands alone.
-  if (step.code == kReplacementCharacter && step.length == 1) {
+  if ((step.code == kReplacementCharacter && step.length == 1) ||
+      (step.code >= 0x80 && step.code <= 0x9F)) {
     return Character(0x1B, 1);
   }
-  if (step.code >= 0x80 && step.code <= 0x9F) return Character(0x1B, 1);
   return Character(step.code, 1 + step.length, OnLetterRows(step.code));
 }
 
 }  // namespace
 
 DecodedKey DecodeKey(std::string_view bytes, bool complete) {
-  if (bytes.empty()) return Make(Kind::Other, 0, 0);
+  if (bytes.empty()) return kWaitForMore;
   const auto first = static_cast<unsigned char>(bytes[0]);
-  if (first == kEscape) {
-    if (bytes.size() == 1) {
-      return complete ? Character(0x1B, 1) : Make(Kind::Other, 0, 0);
-    }
-    return DecodeAfterEscape(bytes, complete);
+  if (first == 0x1B) {
+    if (bytes.size() > 1) return DecodeAfterEscape(bytes, complete);
+    return complete ? Character(0x1B, 1) : kWaitForMore;
   }
   // Backspace sends DEL; Ctrl+H sends BS. Both erase.
   if (first == 0x7F || first == 0x08) return Character(0x08, 1);
@@ -151,10 +103,7 @@ DecodedKey DecodeKey(std::string_view bytes, bool complete) {
   if (first == '\n') return Character(13, 1);
   if (first < 0x80) return Character(first, 1);
   const Utf8Step step = DecodeUtf8(bytes);
-  if (step.length == 0) {
-    if (!complete) return Make(Kind::Other, 0, 0);
-    return Character(kReplacementCharacter, bytes.size());
-  }
+  if (step.length == 0) return complete ? Character(kReplacementCharacter, bytes.size()) : kWaitForMore;
   return Character(step.code, step.length);
 }
 

@@ -42,15 +42,12 @@ ssize_t Take(int fd, std::string& into, std::size_t limit, bool& overflow) {
 HelperResult RunHelper(const std::vector<std::string>& command, std::chrono::milliseconds limit,
                        std::size_t maxOutput) {
   HelperResult result;
-  int out[2], err[2];
+  int out[2] = {-1, -1}, err[2] = {-1, -1};
   if (command.empty()) return result;
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    result.outcome = HelperResult::Outcome::Failed;
-    return result;
-  }
-  if (::pipe2(err, O_CLOEXEC) != 0) {
-    ::close(out[0]);
-    ::close(out[1]);
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    for (const int fd : {out[0], out[1], err[0], err[1]}) {
+      if (fd >= 0) ::close(fd);
+    }
     result.outcome = HelperResult::Outcome::Failed;
     return result;
   }
