@@ -29,26 +29,6 @@ TEST(TextConsole, OpensInLightGreyOnBlackAndPlacesControlCharactersAsCells) {
   EXPECT_EQ(screen.At(2, 8).colours, 14);
 }
 
-TEST(TextConsole, ALongTextLosesNothingWhereverItsForeignCharactersFall) {
-  // Long texts go out in pieces; characters outside ASCII at and around a
-  // piece boundary and far behind it must all arrive in order.
-  std::string text;
-  for (int i = 0; i < 9000; ++i) text.push_back(static_cast<char>('a' + i % 26));
-  for (const std::size_t at : {0, 4095, 4096, 8999}) text[at] = '\xE9';
-  FakeConsole screen(100, 5);
-  TextConsole console(screen);
-  console.Open();
-  console.Write(text);
-  std::string shown;
-  for (const std::string& row : screen.History()) shown += row;
-  std::string expected = text;
-  for (char& c : expected) {
-    if (c == '\xE9') c = '?';  // how History spells a character outside ASCII
-  }
-  EXPECT_EQ(shown, expected);
-  EXPECT_EQ(screen.At(5, 100).character, U'\u00E9');
-}
-
 TEST(TextConsole, WrapsAndScrollsOnlyWhenTheNextCharacterArrives) {
   FakeConsole screen(4, 3, {3, 1});
   TextConsole console(screen);
