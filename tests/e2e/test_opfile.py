@@ -150,9 +150,13 @@ class OpfileTest(ScratchTestCase):
             (["Left"], "C", "DL1ABC"),
             (["Tab", "Up"], "/", "DL1ABC/"),
             (["Escape"], "P", "DL1ABC/P"),
+            ([], "A" * 24, "DL1ABC/P" + "A" * 24),  # up to the last column, then back over it
+            (["BSpace"], "Z", "DL1ABC/P" + "A" * 23 + "Z"),
+            (["BSpace"] * 24, "", "DL1ABC/P"),
         ]
         for keys, text, shown in steps:
-            self.pane.send_keys(*keys)
+            if keys:
+                self.pane.send_keys(*keys)
             if keys == ["Escape"]:
                 time.sleep(0.3)  # a person's pause, so Escape is not read as Alt+P
             if text:
