@@ -15,7 +15,7 @@ class BitFileReader {
  public:
   explicit BitFileReader(FileSystem& files) : files_(files) {}
 
-  // Opens the file at its first byte. False, with Failure() saying why, when
+  // Opens the file at its first byte; false, with Failure() saying why, when
   // it cannot be opened.
   bool OpenInput(std::string_view name);
   // Set by a failed open and by the first read that finds no byte left.
@@ -30,7 +30,6 @@ class BitFileReader {
     return static_cast<unsigned char>(buffer_[next_++]);
   }
   void CloseInput() { file_.reset(); }
-  // True when the open file is the one `name` names.
   bool IsSameFileAs(std::string_view name) const { return file_ && file_->IsSameFileAs(name); }
   // Why the open or a read failed; empty when nothing did.
   const std::string& Failure() const { return failure_; }
@@ -41,8 +40,7 @@ class BitFileReader {
   FileSystem& files_;
   std::unique_ptr<InputFile> file_;
   std::array<char, 64 * 1024> buffer_{};
-  std::size_t next_ = 0;
-  std::size_t filled_ = 0;
+  std::size_t next_ = 0, filled_ = 0;
   bool atEnd_ = true;
   std::string failure_;
 };

@@ -1,7 +1,7 @@
-// Files on POSIX: a name is taken as it stands (a '*' or '?' in it is just
-// a character); an ordinary file is a regular file, links followed. A file
-// is replaced by renaming a finished temporary file over it, never cut and
-// rewritten in place.
+// Files on POSIX: a name is taken as it stands ('*' and '?' are ordinary
+// characters of a name); an ordinary file is a regular file, links
+// followed. A file is replaced by renaming a finished temporary file over
+// it, never cut and rewritten in place.
 #include "../file_system.h"
 
 #include <fcntl.h>
@@ -35,12 +35,6 @@ std::string Unordinary(const struct stat& info) {
 char gPending[PATH_MAX];
 volatile sig_atomic_t gHasPending = 0;
 
-void NotePending(const std::string& path) {
-  if (path.size() >= sizeof gPending) return;
-  std::memcpy(gPending, path.c_str(), path.size() + 1);
-  gHasPending = 1;
-}
-
 // The file a name finally stands for: a symbolic link stays a link, and
 // the file it points to is the one replaced.
 std::string FollowLinks(std::string path) {
@@ -71,7 +65,9 @@ class PosixOutputFile final : public OutputFile {
  public:
   PosixOutputFile(int fd, std::string temporary, std::string target, int old)
       : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)), old_(old) {
-    NotePending(temporary_);
+    if (temporary_.size() >= sizeof gPending) return;
+    std::memcpy(gPending, temporary_.c_str(), temporary_.size() + 1);
+    gHasPending = 1;
   }
   ~PosixOutputFile() override {
     if (fd_ >= 0) ::close(fd_);
@@ -142,8 +138,6 @@ class PosixInputFile final : public InputFile {
 
 class PosixFileSystem final : public FileSystem {
  public:
-  // The name is taken literally: '*' and '?' are ordinary characters of a
-  // POSIX file name.
   bool OrdinaryFileExists(std::string_view name) override {
     struct stat info {};
     return !name.empty() && ::stat(std::string(name).c_str(), &info) == 0 &&
@@ -182,9 +176,8 @@ class PosixFileSystem final : public FileSystem {
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) return fail(Reason(errno));
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    if (old >= 0 && ::fchown(fd, info.st_uid, info.st_gid) != 0) {
-      // Only root's runs may keep another owner; others make the file theirs.
-    }
+    // Only root's runs may keep another owner; others make the file theirs.
+    if (old >= 0) (void)!::fchown(fd, info.st_uid, info.st_gid);
     ::fchmod(fd, mode);
     return std::make_unique<PosixOutputFile>(fd, std::move(temporary), target, old);
   }

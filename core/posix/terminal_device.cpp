@@ -15,12 +15,12 @@
 #include <optional>
 #include <string>
 
+#include "../code_page.h"
 #include "../console_device.h"
 #include "../utf8.h"
 #include "key_decoder.h"
 #include "locale_text.h"
 #include "pending_file.h"
-#include "windows_1252.h"
 
 namespace op {
 namespace {
@@ -28,7 +28,6 @@ namespace {
 // What the terminal gets back at the end: the default colours (only where
 // colours were sent) and a visible cursor.
 constexpr std::string_view kRestore = "\x1b[0m\x1b[?25h";
-constexpr std::string_view kRestoreWithoutColours = "\x1b[?25h";
 // Signals that would leave the terminal raw under the shell, or end the
 // program where a failed write should be reported instead.
 constexpr int kIgnoredSignals[] = {SIGINT, SIGQUIT, SIGTSTP, SIGPIPE, SIGXFSZ};
@@ -46,7 +45,7 @@ struct SignalRecord {
   termios saved{};
   termios raw{};
   volatile sig_atomic_t rawOn = 0;
-  std::string_view restore = kRestore;
+  std::string_view restore = kRestore;  // kRestore, or its tail without colours
   volatile sig_atomic_t resized = 1;  // the size must be read again
   volatile sig_atomic_t moved = 0;    // the cursor must be asked for again
 };
@@ -158,12 +157,8 @@ int AnsiColour(int colour, int base) {
 char32_t Glyph(char32_t c) {
   if (c < 0x20) return 0x2400 + c;  // control pictures: ␀ .. ␟
   if (c == 0x7F) return 0x2421;     // ␡
-  if ((c >= 0x80 && c <= 0x9F) || UnicodeToWindows1252(c) < 0) return U'?';
-  return c;
-}
-
-Position Clamp(Position at, GridSize size) {
-  return {std::clamp(at.row, 1, size.height), std::clamp(at.column, 1, size.width)};
+  if (c >= 0x80 && c <= 0x9F) return U'?';
+  return c == U'?' || ToCodePage({&c, 1}) != "?" ? c : U'?';
 }
 
 class TerminalDevice : public ConsoleDevice {
@@ -186,7 +181,7 @@ class TerminalDevice : public ConsoleDevice {
     const char* noColour = std::getenv("NO_COLOR");
     mayQuery_ = term == nullptr || std::string_view(term) != "dumb";
     colours_ = mayQuery_ && (noColour == nullptr || *noColour == '\0');
-    gTerminal.restore = colours_ ? kRestore : kRestoreWithoutColours;
+    gTerminal.restore = colours_ ? kRestore : kRestore.substr(4);
     gTerminal.resized = 1;
     inputClosed_ = gTerminal.ttyFd < 0;
     queriesPending_ = 0;
@@ -204,7 +199,7 @@ class TerminalDevice : public ConsoleDevice {
     out_ += "\x1b[r";
     at_.reset();
     if (start) {
-      cursor_ = Clamp(*start, Size());
+      cursor_ = *start;
     } else {  // a fresh bottom row is the one place that surely overwrites nothing
       LineFeedAtBottom();
       cursor_ = {Size().height, 1};
@@ -241,11 +236,14 @@ class TerminalDevice : public ConsoleDevice {
     return size_;
   }
 
-  Position Cursor() override { return Clamp(cursor_, Size()); }
+  Position Cursor() override {
+    const GridSize size = Size();
+    return {std::clamp(cursor_.row, 1, size.height), std::clamp(cursor_.column, 1, size.width)};
+  }
 
   // Only recorded: the terminal's cursor follows at the next key wait, bell
   // or close, so the runs of a text cost no moves in between.
-  void SetCursor(Position at) override { cursor_ = Clamp(at, Size()); }
+  void SetCursor(Position at) override { cursor_ = at; }
 
   void PutCells(Position at, std::span<const Cell> cells) override {
     const GridSize size = Size();
