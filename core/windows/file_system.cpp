@@ -1,70 +1,71 @@
-// Files on Windows: names are matched as the file system matches them
-// (letter case ignored, wildcards as FindFirstFile reads them), and both
-// output and input files are held without sharing while they are open.
-// Names come and go as UTF-8 and reach the system as UTF-16, so the file
-// opened is always the one named.
+// Files on Windows, matched as the file system matches names and held
+// without sharing while open. Names come as UTF-8 and reach the system as
+// UTF-16, so the file opened is always the one named.
 #include "../file_system.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
-#include "system_message.h"
 #include "wide_text.h"
 
 namespace op {
 namespace {
 
-using windows::SystemMessage;
 using windows::WideFromUtf8;
 
 constexpr char kNotOrdinary[] = "not an ordinary file";
 
-// A file another program holds is reported in the same words as on POSIX.
-std::string LastReason() {
-  const DWORD code = GetLastError();
-  return code == ERROR_SHARING_VIOLATION ? "in use by another program" : SystemMessage(code);
+// The system's words for an error code, without the full stop and line
+// break ("Access is denied"); a file another program holds is reported in
+// the same words as on POSIX.
+std::string Reason(DWORD code = GetLastError()) {
+  if (code == ERROR_SHARING_VIOLATION) return "in use by another program";
+  wchar_t text[512];
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, text, 512, nullptr);
+  std::string message = windows::CodePageFromWide({text, length});
+  message.erase(message.find_last_not_of("\r\n. ") + 1);
+  return message.empty() ? "system error " + std::to_string(code) : message;
 }
 
 // ReadFile and WriteFile count in DWORD.
-DWORD Portion(std::size_t size) {
-  return static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-}
+DWORD Portion(std::size_t size) { return static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30)); }
 
-// A handle that is closed when it goes.
 struct Handle {
   HANDLE value = INVALID_HANDLE_VALUE;
-  Handle() = default;
-  explicit Handle(HANDLE handle) : value(handle) {}
+  Handle(HANDLE handle = INVALID_HANDLE_VALUE) : value(handle) {}
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   ~Handle() { Close(); }
   bool Open() const { return value != INVALID_HANDLE_VALUE; }
   bool Close() {
-    const HANDLE handle = value;
-    value = INVALID_HANDLE_VALUE;
+    const HANDLE handle = std::exchange(value, INVALID_HANDLE_VALUE);
     return handle == INVALID_HANDLE_VALUE || CloseHandle(handle);
   }
 };
 
-class WindowsOutputFile final : public OutputFile {
- public:
-  WindowsOutputFile(HANDLE file, std::wstring temporary, std::wstring target, HANDLE old)
-      : file_(file), temporary_(std::move(temporary)), target_(std::move(target)), old_(old) {}
+struct WindowsOutputFile final : OutputFile {
+  Handle file;
+  Handle old;  // the old file, held without sharing, if there is one
+  std::wstring target;
+  std::wstring temporary;  // empty until made, and once it has become the target
+
   ~WindowsOutputFile() override {
-    file_.Close();
-    if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
+    file.Close();
+    if (!temporary.empty()) DeleteFileW(temporary.c_str());
   }
 
   bool Write(std::string_view bytes, std::string& error) override {
     while (!bytes.empty()) {
       DWORD written = 0;
-      if (!WriteFile(file_.value, bytes.data(), Portion(bytes.size()), &written, nullptr)) {
-        error = LastReason();
+      if (!WriteFile(file.value, bytes.data(), Portion(bytes.size()), &written, nullptr)) {
+        error = Reason();
         return false;
       }
       if (written == 0) {  // success without progress would loop for ever
-        error = SystemMessage(ERROR_WRITE_FAULT);
+        error = Reason(ERROR_WRITE_FAULT);
         return false;
       }
       bytes.remove_prefix(written);
@@ -75,31 +76,24 @@ class WindowsOutputFile final : public OutputFile {
   // The old file is let go only at the last moment: a program that opens
   // it in between makes the move fail, and the old file stays whole.
   bool Commit(std::string& error) override {
-    if (!FlushFileBuffers(file_.value) || !file_.Close() || !old_.Close() ||
-        !MoveFileExW(temporary_.c_str(), target_.c_str(),
+    if (!FlushFileBuffers(file.value) || !file.Close() || !old.Close() ||
+        !MoveFileExW(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      error = LastReason();
+      error = Reason();
       return false;
     }
-    temporary_.clear();
+    temporary.clear();
     return true;
   }
-
- private:
-  Handle file_;
-  std::wstring temporary_;  // empty once it has become the target
-  std::wstring target_;
-  Handle old_;  // the old file, held without sharing, if there is one
 };
 
-class WindowsInputFile final : public InputFile {
- public:
-  explicit WindowsInputFile(HANDLE handle) : file_(handle) {}
+struct WindowsInputFile final : InputFile {
+  Handle file;
 
   std::ptrdiff_t Read(std::span<char> buffer, std::string& error) override {
     DWORD got = 0;
-    if (!ReadFile(file_.value, buffer.data(), Portion(buffer.size()), &got, nullptr)) {
-      error = LastReason();
+    if (!ReadFile(file.value, buffer.data(), Portion(buffer.size()), &got, nullptr)) {
+      error = Reason();
       return -1;
     }
     return static_cast<std::ptrdiff_t>(got);
@@ -111,14 +105,11 @@ class WindowsInputFile final : public InputFile {
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION mine, theirs;
-    return other.Open() && GetFileInformationByHandle(file_.value, &mine) &&
+    return other.Open() && GetFileInformationByHandle(file.value, &mine) &&
            GetFileInformationByHandle(other.value, &theirs) &&
            mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
            mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
   }
-
- private:
-  Handle file_;
 };
 
 // CON, NUL, COM1 and the like name devices in every folder; the
@@ -130,68 +121,61 @@ bool NamesADevice(const std::wstring& name) {
   return length >= 4 && length < MAX_PATH && std::wstring_view(full, 4) == L"\\\\.\\";
 }
 
-class WindowsFileSystem final : public FileSystem {
- public:
+struct WindowsFileSystem final : FileSystem {
   // Wildcards match as the system matches them; a drive or a folder alone
-  // stands for everything in it. The first ordinary file among the matches
-  // answers.
+  // stands for everything in it.
   bool OrdinaryFileExists(std::string_view name) override {
     if (name.empty()) return false;
     std::wstring pattern = WideFromUtf8(name);
     if (pattern.ends_with(L':') || pattern.ends_with(L'\\') || pattern.ends_with(L'/')) {
       pattern += L"*.*";
     }
-    constexpr DWORD kNotOrdinary =
-        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     WIN32_FIND_DATAW found;
     const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
     bool ordinary = false;
     do {
-      ordinary = (found.dwFileAttributes & kNotOrdinary) == 0;
+      ordinary = (found.dwFileAttributes &
+                  (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
     } while (!ordinary && FindNextFileW(search, &found));
     FindClose(search);
     return ordinary;
   }
 
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
-    const std::wstring target = WideFromUtf8(name);
+    auto output = std::make_unique<WindowsOutputFile>();
+    const std::wstring& target = output->target = WideFromUtf8(name);
     // The old file, held without sharing until the new one replaces it.
-    Handle old(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!old.Open() && GetLastError() != ERROR_FILE_NOT_FOUND) {
-      error = LastReason();
+    output->old.value = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!output->old.Open() && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      error = Reason();
+      return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (output->old.Open() && (GetFileType(output->old.value) != FILE_TYPE_DISK ||
+                               !GetFileInformationByHandle(output->old.value, &info))) {
+      error = kNotOrdinary;
       return nullptr;
     }
     // The new file is hidden or a system file as the old one was.
-    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
-    if (old.Open()) {
-      BY_HANDLE_FILE_INFORMATION info;
-      if (GetFileType(old.value) != FILE_TYPE_DISK ||
-          !GetFileInformationByHandle(old.value, &info)) {
-        error = kNotOrdinary;
-        return nullptr;
-      }
-      const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-      if (kept != 0) attributes = kept;
-    }
+    const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     // Beside the old file, under a name no other run uses.
     const std::size_t cut = target.find_last_of(L"\\/:") + 1;
-    std::wstring temporary;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (unsigned attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
-      temporary = target.substr(0, cut) + L"." + target.substr(cut) + L"." +
-                  std::to_wstring((GetCurrentProcessId() * 7919u + GetTickCount() + attempt) % 1000000u);
-      file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes,
-                         nullptr);
-      if (file == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || attempt > 100)) {
-        error = LastReason();
+    for (unsigned attempt = 0;; ++attempt) {
+      std::wstring temporary = target.substr(0, cut) + L"." + target.substr(cut) + L"." +
+          std::to_wstring((GetCurrentProcessId() * 7919u + GetTickCount() + attempt) % 1000000u);
+      output->file.value = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (output->file.Open()) {
+        output->temporary = std::move(temporary);
+        return output;
+      }
+      if (GetLastError() != ERROR_FILE_EXISTS || attempt > 100) {
+        error = Reason();
         return nullptr;
       }
     }
-    const HANDLE held = old.value;
-    old.value = INVALID_HANDLE_VALUE;
-    return std::make_unique<WindowsOutputFile>(file, temporary, target, held);
   }
 
   // A name with a wildcard matches files in the existence test, but is no
@@ -206,18 +190,18 @@ class WindowsFileSystem final : public FileSystem {
       error = kNotOrdinary;
       return nullptr;
     }
-    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      error = LastReason();
+    auto input = std::make_unique<WindowsInputFile>();
+    input->file.value = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!input->file.Open()) {
+      error = Reason();
       return nullptr;
     }
-    auto file = std::make_unique<WindowsInputFile>(handle);
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
+    if (GetFileType(input->file.value) != FILE_TYPE_DISK) {
       error = kNotOrdinary;
       return nullptr;
     }
-    return file;
+    return input;
   }
 };
 

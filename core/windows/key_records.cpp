@@ -12,41 +12,17 @@ using Kind = KeyEvent::Kind;
 
 // Scan codes of the three letter rows of a PC keyboard: Q to ], A to ',
 // \ to /, whatever the layout prints on the keys.
-bool OnLetterRows(WORD scanCode) {
-  return (scanCode >= 0x10 && scanCode <= 0x1B) || (scanCode >= 0x1E && scanCode <= 0x28) ||
-         (scanCode >= 0x2B && scanCode <= 0x35);
+bool OnLetterRows(WORD scan) {
+  return (scan >= 0x10 && scan <= 0x1B) || (scan >= 0x1E && scan <= 0x28) ||
+         (scan >= 0x2B && scan <= 0x35);
 }
 
-bool IsSpecialKey(WORD virtualKey) {
-  return (virtualKey >= VK_PRIOR && virtualKey <= VK_DOWN) || virtualKey == VK_INSERT ||
-         virtualKey == VK_DELETE || (virtualKey >= VK_F1 && virtualKey <= VK_F24);
-}
-
-// Wine's console gives Escape (and may give the other keys of a control
-// character) with no character at all: the key stands for its character.
-char32_t ControlCharacterOf(WORD virtualKey) {
-  switch (virtualKey) {
-    case VK_ESCAPE: return 27;
-    case VK_RETURN: return 13;
-    case VK_BACK: return 8;
-    case VK_TAB: return 9;
-    default: return 0;
-  }
-}
-
-bool AltHeld(const KEY_EVENT_RECORD& key) {
-  return (key.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
+bool IsSpecialKey(WORD key) {
+  return (key >= VK_PRIOR && key <= VK_DOWN) || key == VK_INSERT || key == VK_DELETE ||
+         (key >= VK_F1 && key <= VK_F24);
 }
 
 }  // namespace
-
-void KeyRecordReader::Take(const INPUT_RECORD& record) {
-  if (record.EventType == KEY_EVENT) {
-    TakeKey(record.Event.KeyEvent);
-  } else {
-    Add({Kind::Other}, 1);  // mouse, window size, focus and menu events
-  }
-}
 
 KeyEvent KeyRecordReader::Next() {
   const KeyEvent event = runs_.front().event;
@@ -54,35 +30,43 @@ KeyEvent KeyRecordReader::Next() {
   return event;
 }
 
-void KeyRecordReader::Add(KeyEvent event, unsigned count) { runs_.push_back({event, count}); }
-
 void KeyRecordReader::DropHighSurrogate() {
-  if (high_ == 0) return;
-  Add({Kind::Character, kReplacementCharacter, highAlt_}, 1);
+  if (high_ != 0) runs_.push_back({{Kind::Character, kReplacementCharacter, highAlt_}, 1});
   high_ = 0;
 }
 
-void KeyRecordReader::TakeKey(const KEY_EVENT_RECORD& key) {
+void KeyRecordReader::Take(const INPUT_RECORD& record) {
+  if (record.EventType != KEY_EVENT) {
+    runs_.push_back({{Kind::Other}, 1});  // mouse, window size, focus and menu events
+    return;
+  }
+  const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+  const WORD virtualKey = key.wVirtualKeyCode;
   char32_t unit = static_cast<char16_t>(key.uChar.UnicodeChar);
-  if (unit == 0 && key.bKeyDown) unit = ControlCharacterOf(key.wVirtualKeyCode);
-  const unsigned repeats = std::max<unsigned>(key.wRepeatCount, 1);
+  // Wine's console gives Escape (and may give the other keys of a control
+  // character) with no character at all; their virtual key codes are their
+  // characters.
+  if (unit == 0 && key.bKeyDown &&
+      (virtualKey == VK_ESCAPE || virtualKey == VK_RETURN || virtualKey == VK_BACK ||
+       virtualKey == VK_TAB)) {
+    unit = virtualKey;
+  }
   // A character typed as Alt and digits on the number pad comes with the
-  // release of Alt; every other release is no key.
-  const bool composed = !key.bKeyDown && key.wVirtualKeyCode == VK_MENU && unit != 0;
-  if (!key.bKeyDown && !composed) {
-    Add({Kind::Other}, 1);
+  // release of Alt; every other release is no key, nor is Shift, Ctrl, Alt
+  // or a lock key alone.
+  const bool composed = !key.bKeyDown && virtualKey == VK_MENU && unit != 0;
+  if ((!key.bKeyDown && !composed) || (unit == 0 && !IsSpecialKey(virtualKey))) {
+    runs_.push_back({{Kind::Other}, 1});
     return;
   }
+  const unsigned repeats = std::max<unsigned>(key.wRepeatCount, 1);
   if (unit == 0) {
-    if (IsSpecialKey(key.wVirtualKeyCode)) {
-      DropHighSurrogate();
-      Add({Kind::Special}, repeats);
-    } else {
-      Add({Kind::Other}, 1);  // Shift, Ctrl, Alt and the lock keys alone
-    }
+    DropHighSurrogate();
+    runs_.push_back({{Kind::Special}, repeats});
     return;
   }
-  const bool altLetter = !composed && AltHeld(key) && OnLetterRows(key.wVirtualScanCode);
+  const bool altLetter = !composed && OnLetterRows(key.wVirtualScanCode) &&
+                         (key.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
   if (IsHighSurrogate(unit)) {
     DropHighSurrogate();
     high_ = unit;
@@ -91,16 +75,12 @@ void KeyRecordReader::TakeKey(const KEY_EVENT_RECORD& key) {
   }
   char32_t code = unit;
   if (IsLowSurrogate(unit)) {
-    if (high_ != 0) {
-      code = CombineSurrogates(high_, code);
-      high_ = 0;
-    } else {
-      code = kReplacementCharacter;
-    }
+    code = high_ != 0 ? CombineSurrogates(high_, unit) : kReplacementCharacter;
+    high_ = 0;
   } else {
     DropHighSurrogate();
   }
-  Add({Kind::Character, code, altLetter}, repeats);
+  runs_.push_back({{Kind::Character, code, altLetter}, repeats});
 }
 
 }  // namespace op::windows

@@ -16,12 +16,9 @@ class KeyRecordReader {
  public:
   void Take(const INPUT_RECORD& record);
   bool HasKey() const { return !runs_.empty(); }
-  // The next event; only when HasKey().
-  KeyEvent Next();
+  KeyEvent Next();  // only when HasKey()
 
  private:
-  void TakeKey(const KEY_EVENT_RECORD& key);
-  void Add(KeyEvent event, unsigned count);
   void DropHighSurrogate();
 
   // One event repeated: a held key costs one entry, not one per repeat.

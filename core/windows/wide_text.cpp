@@ -12,46 +12,41 @@ namespace op::windows {
 namespace {
 
 // The conversion calls count in int; no text of these tools comes near it.
-int Length(std::size_t size) {
-  return static_cast<int>(std::min<std::size_t>(size, INT_MAX));
-}
+int Length(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, INT_MAX)); }
 
 std::string AnsiFromWide(std::wstring_view text, DWORD flags, const char* defaultCharacter) {
-  if (text.empty()) return {};
   const int length = Length(text.size());
   const int bytes = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0,
                                         defaultCharacter, nullptr);
-  if (bytes <= 0) return {};
-  std::string narrow(static_cast<std::size_t>(bytes), '\0');
+  std::string narrow(static_cast<std::size_t>(std::max(bytes, 0)), '\0');
   WideCharToMultiByte(CP_ACP, flags, text.data(), length, narrow.data(), bytes, defaultCharacter,
                       nullptr);
   return narrow;
 }
 
-std::wstring WideFromCodePage(std::string_view text) {
-  if (text.empty()) return {};
-  const int length = Length(text.size());
-  const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  if (units <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(units), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), units);
-  return wide;
-}
-
-// A surrogate without its partner becomes U+FFFD.
-std::u32string CodePointsFromWide(std::wstring_view text) {
+// A surrogate without its partner stays as it is (for WTF-8) or becomes
+// U+FFFD.
+std::u32string CodePointsFromWide(std::wstring_view text, bool keepLoneSurrogates = false) {
   std::u32string out;
-  out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char32_t unit = static_cast<char16_t>(text[i]);
-    if (IsHighSurrogate(unit) && i + 1 < text.size() &&
+    char32_t code = static_cast<char16_t>(text[i]);
+    if (IsHighSurrogate(code) && i + 1 < text.size() &&
         IsLowSurrogate(static_cast<char16_t>(text[i + 1]))) {
-      out.push_back(CombineSurrogates(unit, static_cast<char16_t>(text[++i])));
-    } else {
-      out.push_back(IsHighSurrogate(unit) || IsLowSurrogate(unit) ? kReplacementCharacter : unit);
+      code = CombineSurrogates(code, static_cast<char16_t>(text[++i]));
+    } else if (!keepLoneSurrogates && (IsHighSurrogate(code) || IsLowSurrogate(code))) {
+      code = kReplacementCharacter;
     }
+    out.push_back(code);
   }
   return out;
+}
+
+void AppendWide(std::wstring& out, char32_t code) {
+  if (code > 0xFFFF) {
+    out.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
+    code = 0xDC00 + ((code - 0x10000) & 0x3FF);
+  }
+  out.push_back(static_cast<wchar_t>(code));
 }
 
 }  // namespace
@@ -60,44 +55,32 @@ std::string CodePageFromWide(std::wstring_view text) { return AnsiFromWide(text,
 
 std::string Utf8FromWide(std::wstring_view text) {
   std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t code = static_cast<char16_t>(text[i]);
-    if (IsHighSurrogate(code) && i + 1 < text.size() &&
-        IsLowSurrogate(static_cast<char16_t>(text[i + 1]))) {
-      code = CombineSurrogates(code, static_cast<char16_t>(text[++i]));
-    } else if (IsHighSurrogate(code) || IsLowSurrogate(code)) {
+  for (const char32_t code : CodePointsFromWide(text, true)) {
+    if (IsHighSurrogate(code) || IsLowSurrogate(code)) {  // AppendUtf8 would write U+FFFD
       out.push_back(static_cast<char>(0xE0 | (code >> 12)));
       out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
       out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-      continue;
+    } else {
+      AppendUtf8(out, code);
     }
-    AppendUtf8(out, code);
   }
   return out;
 }
 
 std::wstring WideFromUtf8(std::string_view text) {
   std::wstring out;
-  out.reserve(text.size());
   while (!text.empty()) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    Utf8Step step = DecodeUtf8(text);
     // ED A0..BF xx: a lone surrogate as Utf8FromWide spells it.
     if (text.size() >= 3 && byte(0) == 0xED && (byte(1) & 0xE0) == 0xA0 &&
         (byte(2) & 0xC0) == 0x80) {
-      out.push_back(static_cast<wchar_t>(0xD000 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F)));
-      text.remove_prefix(3);
-      continue;
+      step = {0xD000u | (byte(1) & 0x3Fu) << 6 | (byte(2) & 0x3Fu), 3};
+    } else if (step.length == 0) {
+      step = {kReplacementCharacter, 1};
     }
-    const Utf8Step step = DecodeUtf8(text);
-    const char32_t code = step.length == 0 ? kReplacementCharacter : step.code;
-    if (code >= 0x10000) {
-      out.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(code));
-    }
-    text.remove_prefix(step.length == 0 ? 1 : step.length);
+    AppendWide(out, step.code);
+    text.remove_prefix(step.length);
   }
   return out;
 }
@@ -107,7 +90,11 @@ std::wstring WideFromUtf8(std::string_view text) {
 namespace op {
 
 std::u32string FromCodePage(std::string_view text) {
-  return windows::CodePointsFromWide(windows::WideFromCodePage(text));
+  const int length = windows::Length(text.size());
+  const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(units, 0)), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), units);
+  return windows::CodePointsFromWide(wide);
 }
 
 // What the code page lacks becomes '?', never a look-alike: a comment typed
@@ -117,20 +104,13 @@ std::u32string FromCodePage(std::string_view text) {
 std::string ToCodePage(std::u32string_view text) {
   const bool utf8 = GetACP() == CP_UTF8;
   std::wstring wide;
-  wide.reserve(text.size());
-  for (char32_t code : text) {
-    if (code > 0x10FFFF || (code > 0xFFFF && !utf8)) code = kReplacementCharacter;
-    if (code > 0xFFFF) {
-      wide.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
-      wide.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-    } else {
-      wide.push_back(static_cast<wchar_t>(code));
-    }
+  for (const char32_t code : text) {
+    const bool lacking = code > 0x10FFFF || (code > 0xFFFF && !utf8);
+    windows::AppendWide(wide, lacking ? kReplacementCharacter : code);
   }
   // UTF-8 holds every character and takes neither the flag nor a default.
-  static const char kQuestionMark = '?';
-  return utf8 ? windows::AnsiFromWide(wide, 0, nullptr)
-              : windows::AnsiFromWide(wide, WC_NO_BEST_FIT_CHARS, &kQuestionMark);
+  return utf8 ? windows::CodePageFromWide(wide)
+              : windows::AnsiFromWide(wide, WC_NO_BEST_FIT_CHARS, "?");
 }
 
 // Names travel as UTF-8; the screen shows them in the code page.

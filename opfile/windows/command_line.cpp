@@ -1,9 +1,8 @@
-// Windows hands a program its command line as one text; the tail is cut
-// from it as it stands, quotes and runs of spaces kept, so no argument
-// splitting of the runtime's changes the name the user typed. It is kept
-// as UTF-8, which holds every name the file system can hold: a name in the
-// ANSI code page could turn into another one (Ł into L, a character the
-// code page lacks into the wildcard '?').
+// The tail is cut from the command line as Windows holds it, quotes and
+// runs of spaces kept, so no argument splitting of the runtime's changes the
+// name the user typed. It stays UTF-8: in the ANSI code page a name could
+// turn into another one (Ł into L, a character the code page lacks into the
+// wildcard '?').
 #include "../command_line.h"
 
 #include <windows.h>
