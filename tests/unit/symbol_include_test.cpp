@@ -100,39 +100,35 @@ TEST(SymbolIncludeWriter, ReplacesTheOldFileWholeKeepingItsModeAndLink) {
 #endif
 }
 
-TEST(SymbolIncludeWriter, GroupPerLineEchoAndSummary) {
-  ScratchDir dir;
-  Conversion run(EchoLayout::GroupPerLine, "", "1011001110");
-  // Each group starts a row indented by five spaces, in cyan; the padding
-  // zeros follow the last bit; the summary is light grey.
-  EXPECT_EQ(run.screen.Text(1), "");
-  EXPECT_EQ(run.screen.Text(2), "     10110011");
-  EXPECT_EQ(run.screen.Text(3), "     10000000");
-  EXPECT_EQ(run.screen.At(3, 13).colours, 3);
-  EXPECT_EQ(run.screen.Text(4), "");
-  EXPECT_EQ(run.screen.Text(5), "OpSymbs.inc Written");
-  EXPECT_EQ(run.screen.Text(6), " 10 Bits");
-  EXPECT_EQ(run.screen.At(6, 2).colours, 7);
-  EXPECT_EQ(run.screen.Cursor(), (Position{7, 1}));
-}
-
-TEST(SymbolIncludeWriter, RowsOf32Echo) {
-  ScratchDir dir;
-  Conversion run(EchoLayout::RowsOf32, "", std::string(33, '1'));
-  const std::string group = "     11111111";
-  // 40 columns: the fourth group's indent wraps after its first space.
-  EXPECT_EQ(run.screen.Text(2), group + group + group);
-  EXPECT_EQ(run.screen.Text(3), "    11111111");
-  EXPECT_EQ(run.screen.Text(4), "     10000000");
-  EXPECT_EQ(run.screen.Text(5), "");
-  EXPECT_EQ(run.screen.Text(6), "OpSymbs.inc Written");
-  EXPECT_EQ(run.screen.Text(7), " 33 Bits");
-}
-
-TEST(SymbolIncludeWriter, CountsPastSixteenBits) {
-  ScratchDir dir;
+TEST(SymbolIncludeWriter, EchoLayoutsAndSummary) {
+  struct Case {
+    EchoLayout layout;
+    int width;
+    std::string stream;
+    std::vector<std::string> rows;
+  };
+  const std::string g = "     11111111";
+  const std::string written = "OpSymbs.inc Written";
+  const std::vector<Case> cases = {
+      // A row of its own for each group, padding zeros after the last bit.
+      {EchoLayout::GroupPerLine, 40, "1011001110", {"", "     10110011", "     10000000", "", written, " 10 Bits"}},
+      // 40 columns: the fourth group's indent wraps after its first space.
+      {EchoLayout::RowsOf32, 40, std::string(33, '1'),
+       {"", g + g + g, "    11111111", "     10000000", "", written, " 33 Bits"}},
+      // A row cut short of 32 bits is followed by one empty row, no more.
+      {EchoLayout::RowsOf32, 80, std::string(25, '1'), {"", g + g + g + "     10000000", "", written, " 25 Bits"}},
+      {EchoLayout::RowsOf32, 80, std::string(32, '1'), {"", g + g + g + g, "", "", written, " 32 Bits"}},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    Conversion run(c.layout, "", c.stream, c.width);
+    EXPECT_EQ(run.screen.RowsAboveCursor(), c.rows) << c.stream.size();
+    const int summary = static_cast<int>(c.rows.size());
+    EXPECT_EQ(run.screen.At(2, 6).colours, c.layout == EchoLayout::GroupPerLine ? 3 : 7);
+    EXPECT_EQ(run.screen.At(summary, 2).colours, 7);
+  }
+  ScratchDir dir;  // counts past sixteen bits
   Conversion run(EchoLayout::RowsOf32, "", std::string(40000, '0') + "1");
-  EXPECT_TRUE(run.written);
   EXPECT_EQ(std::filesystem::file_size("OpSymbs.inc"), 3 + 2 + 5001u * 26);
   EXPECT_EQ(run.screen.Text(run.screen.Cursor().row - 1), " 40001 Bits");
 }
