@@ -48,17 +48,16 @@ class ConsoleDevice {
  public:
   virtual ~ConsoleDevice() = default;
 
-  // Takes the keyboard in raw mode and claims the interrupt keys.
+  // Open takes the keyboard raw and claims the interrupt keys; Close gives
+  // it back, and the screen keeps what was written.
   virtual void Open() = 0;
-  // Gives the keyboard back; the screen keeps what was written.
   virtual void Close() = 0;
 
   virtual GridSize Size() = 0;
   virtual Position Cursor() = 0;
   virtual void SetCursor(Position at) = 0;
-  // Puts cells into consecutive columns of one row, starting at `at`,
-  // acting on no character and leaving the cursor where it is. Cells past
-  // the right edge are dropped.
+  // Puts cells into one row from `at` on, obeying no character and leaving
+  // the cursor where it is; cells past the right edge are dropped.
   virtual void PutCells(Position at, std::span<const Cell> cells) = 0;
   // Moves rows 2..H up by one; row H becomes spaces in `blank`.
   virtual void ScrollUp(ColourPair blank) = 0;

@@ -1,6 +1,5 @@
-// The seam to files and directory search. Every operation says whether it
-// worked and, when not, why, in words fit for the user; the layer above
-// decides what the user sees.
+// The seam to files. Every operation says whether it worked and, when not,
+// why, in words fit for the user; the layer above decides what is shown.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +16,6 @@ namespace op {
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  // Writes all of `bytes`, or fails.
   virtual bool Write(std::string_view bytes, std::string& error) = 0;
   // Flushes the new content to the disk and renames it over the old file.
   virtual bool Commit(std::string& error) = 0;

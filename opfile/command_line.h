@@ -28,7 +28,6 @@ std::string_view UnquotedName(std::string_view commandTail);
 
 // The input name as the platform uses it: raised on case-blind systems.
 std::string PlatformInputName(std::string_view commandTail);
-
 // OpBits.txt for an empty tail, otherwise the tail as the platform uses it.
 std::string ChooseInputName(std::string_view commandTail);
 

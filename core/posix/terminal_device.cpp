@@ -42,8 +42,7 @@ constexpr int kSequenceWaitMs = 50;
 struct SignalRecord {
   int outFd = -1;  // -1: no terminal to draw on, output is dropped
   int ttyFd = -1;  // -1: no keyboard
-  termios saved{};
-  termios raw{};
+  termios saved{}, raw{};
   volatile sig_atomic_t rawOn = 0;
   std::string_view restore = kRestore;  // kRestore, or its tail without colours
   volatile sig_atomic_t resized = 1;  // the size must be read again
@@ -124,10 +123,6 @@ void InstallSignals(SignalActions& old) {
   for (const int number : kIgnoredSignals) Catch(number, SIG_IGN);
   Catch(SIGWINCH, OnResize);
   Catch(SIGCONT, OnContinue);
-}
-
-void RestoreSignals(const SignalActions& old) {
-  for (int number = 1; number < NSIG; ++number) sigaction(number, &old[number], nullptr);
 }
 
 void WriteAll(int fd, std::string_view bytes) {
@@ -213,7 +208,7 @@ class TerminalDevice : public ConsoleDevice {
     out_ += gTerminal.restore;
     Flush();
     LeaveRawMode();
-    RestoreSignals(oldActions_);
+    for (int number = 1; number < NSIG; ++number) sigaction(number, &oldActions_[number], nullptr);
     if (gTerminal.outFd == gTerminal.ttyFd) gTerminal.outFd = -1;
     if (gTerminal.ttyFd >= 0) close(gTerminal.ttyFd);
     gTerminal.ttyFd = -1;
@@ -273,7 +268,6 @@ class TerminalDevice : public ConsoleDevice {
   }
 
   void SetTextColours(ColourPair colours) override { SetColours(colours); }
-
   bool CursorVisible() override { return cursorVisible_; }
 
   void SetCursorVisible(bool visible) override {
