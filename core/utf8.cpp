@@ -3,23 +3,15 @@
 namespace op {
 
 void AppendUtf8(std::string& out, char32_t code) {
-  if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-    code = kReplacementCharacter;
-  }
+  if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = kReplacementCharacter;
   if (code < 0x80) {
     out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    return;
+  }
+  const int more = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;  // continuation bytes
+  out.push_back(static_cast<char>((0xFF00 >> (more + 1) & 0xFF) | (code >> (6 * more))));
+  for (int shift = 6 * (more - 1); shift >= 0; shift -= 6) {
+    out.push_back(static_cast<char>(0x80 | ((code >> shift) & 0x3F)));
   }
 }
 
