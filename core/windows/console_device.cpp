@@ -40,6 +40,9 @@ bool IsConsole(HANDLE handle, DWORD& mode) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
+// Rows that scroll in are gathered and go out in three calls, as each call is
+// slow (under Wine it redraws all it touched): a scroll by that many rows,
+// the rows as one rectangle, the cursor. The first call after reads the state.
 class WindowsConsole final : public ConsoleDevice {
  public:
   ~WindowsConsole() override { Close(); }
@@ -54,6 +57,7 @@ class WindowsConsole final : public ConsoleDevice {
 
   void Close() override {
     if (!open_) return;
+    Flush();
     open_ = false;
     SetConsoleCtrlHandler(OnControlEvent, FALSE);
     if (keyboard_ != INVALID_HANDLE_VALUE) {
@@ -75,28 +79,28 @@ class WindowsConsole final : public ConsoleDevice {
   }
 
   GridSize Size() override {
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!Look(info)) return {};
-    return {info.dwSize.X, info.dwSize.Y};
+    Sync();
+    return size_;
   }
 
   Position Cursor() override {
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!Look(info)) return cursor_;
-    return {info.dwCursorPosition.Y + 1, info.dwCursorPosition.X + 1};
+    Sync();
+    return cursor_;
   }
 
+  // Ends each write; gathered rows go out a window's height at a time.
   void SetCursor(Position at) override {
+    Sync();
     cursor_ = at;
-    if (screen_ == nullptr) return;
-    SetConsoleCursorPosition(screen_, Coordinates(at));
+    if (rows_ == 0 || rows_ >= windowHeight_) Flush();
   }
 
+  // Cells of a gathered row join it; others are written at once.
   void PutCells(Position at, std::span<const Cell> cells) override {
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!Look(info)) return;
-    const int width = info.dwSize.X;
-    if (at.row < 1 || at.row > info.dwSize.Y || at.column > width) return;
+    if (rows_ > 0 && at.row < Top()) Flush();
+    Sync();
+    const int width = size_.width;
+    if (!known_ || at.row < 1 || at.row > size_.height || at.column > width) return;
     if (at.column < 1) {
       const auto hidden = static_cast<std::size_t>(1 - at.column);
       if (hidden >= cells.size()) return;
@@ -104,41 +108,31 @@ class WindowsConsole final : public ConsoleDevice {
       at.column = 1;
     }
     cells = cells.first(std::min(cells.size(), static_cast<std::size_t>(width - at.column + 1)));
-    if (cells.empty()) return;
-    run_.clear();
+    run_.resize(cells.size());
+    CHAR_INFO* out = rows_ == 0 ? run_.data() : &block_[(at.row - Top()) * width + at.column - 1];
     for (const Cell& cell : cells) {
-      CHAR_INFO out{};
       // One cell holds one UTF-16 unit: what needs two cannot be shown.
       const bool fits = cell.character < 0xD800 ||
                         (cell.character >= 0xE000 && cell.character <= 0xFFFF);
-      out.Char.UnicodeChar = fits ? static_cast<wchar_t>(cell.character) : L'?';
-      out.Attributes = cell.colours;
-      run_.push_back(out);
+      *out++ = {{fits ? static_cast<wchar_t>(cell.character) : L'?'}, cell.colours};
     }
-    const auto count = static_cast<SHORT>(run_.size());
-    SMALL_RECT area{static_cast<SHORT>(at.column - 1), static_cast<SHORT>(at.row - 1),
-                    static_cast<SHORT>(at.column - 1 + count - 1), static_cast<SHORT>(at.row - 1)};
-    WriteConsoleOutputW(screen_, run_.data(), COORD{count, 1}, COORD{0, 0}, &area);
+    const int count = static_cast<int>(cells.size());
+    SMALL_RECT area{Short(at.column - 1), Short(at.row - 1), Short(at.column - 2 + count),
+                    Short(at.row - 1)};
+    if (rows_ == 0) WriteConsoleOutputW(screen_, run_.data(), {Short(count), 1}, {}, &area);
   }
 
+  // The gathered rows move up by one in place: a blank one joins below.
   void ScrollUp(ColourPair blank) override {
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!Look(info)) return;
-    CHAR_INFO fill{};
-    fill.Char.UnicodeChar = L' ';
-    fill.Attributes = blank;
-    const SHORT right = static_cast<SHORT>(info.dwSize.X - 1);
-    const SHORT bottom = static_cast<SHORT>(info.dwSize.Y - 1);
-    if (bottom == 0) {  // a single row: nothing moves, it only goes blank
-      const std::vector<Cell> row(static_cast<std::size_t>(info.dwSize.X), Cell{U' ', blank});
-      PutCells({1, 1}, row);
-      return;
-    }
-    const SMALL_RECT moved{0, 1, right, bottom};
-    ScrollConsoleScreenBufferW(screen_, &moved, nullptr, COORD{0, 0}, &fill);
+    if (rows_ >= windowHeight_) Flush();
+    Sync();
+    if (!known_) return;
+    block_.resize(static_cast<std::size_t>(++rows_ * size_.width), {{L' '}, blank});
   }
 
+  // Comes between the parts of a dialogue: what was written shows.
   void SetTextColours(ColourPair colours) override {
+    Flush();
     if (screen_ != nullptr) SetConsoleTextAttribute(screen_, colours);
   }
 
@@ -158,6 +152,7 @@ class WindowsConsole final : public ConsoleDevice {
   }
 
   KeyEvent NextKey() override {
+    Flush();
     for (;;) {
       if (keys_.HasKey()) return keys_.Next();
       if (keyboard_ == INVALID_HANDLE_VALUE) return {KeyEvent::Kind::Character, 13};
@@ -174,7 +169,10 @@ class WindowsConsole final : public ConsoleDevice {
     }
   }
 
-  void Beep() override { MessageBeep(0); }
+  void Beep() override {
+    Flush();
+    MessageBeep(0);
+  }
 
  private:
   // Output goes to whichever standard stream is a console; with both
@@ -182,7 +180,6 @@ class WindowsConsole final : public ConsoleDevice {
   // user looks; with no console at all, it is dropped.
   void OpenScreen() {
     DWORD mode = 0;
-    screen_ = nullptr;
     for (const DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
       const HANDLE handle = GetStdHandle(stream);
       if (IsConsole(handle, mode)) {
@@ -200,7 +197,7 @@ class WindowsConsole final : public ConsoleDevice {
     screenMode_ = mode;
     SetConsoleMode(screen_, kOutputMode);
     CONSOLE_SCREEN_BUFFER_INFO info;
-    screenAttributes_ = Look(info) ? info.wAttributes : 7;
+    screenAttributes_ = GetConsoleScreenBufferInfo(screen_, &info) ? info.wAttributes : 7;
     cursorInfoSaved_ = GetConsoleCursorInfo(screen_, &cursorInfo_) != FALSE;
     // Some consoles report no cursor at all; give it the usual one.
     if (!cursorInfoSaved_ || cursorInfo_.dwSize == 0) {
@@ -222,14 +219,38 @@ class WindowsConsole final : public ConsoleDevice {
     SetKeyboardMode(keyboard_, 0);
   }
 
-  bool Look(CONSOLE_SCREEN_BUFFER_INFO& info) {
-    return screen_ != nullptr && GetConsoleScreenBufferInfo(screen_, &info);
+  void Sync() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (known_ || screen_ == nullptr || !GetConsoleScreenBufferInfo(screen_, &info)) return;
+    known_ = true;
+    size_ = {std::max<int>(info.dwSize.X, 1), std::max<int>(info.dwSize.Y, 1)};
+    cursor_ = {info.dwCursorPosition.Y + 1, info.dwCursorPosition.X + 1};
+    windowHeight_ = std::clamp(info.srWindow.Bottom - info.srWindow.Top + 1, 1, size_.height);
   }
 
-  static COORD Coordinates(Position at) {
-    return {static_cast<SHORT>(std::clamp(at.column - 1, 0, 0x7FFF)),
-            static_cast<SHORT>(std::clamp(at.row - 1, 0, 0x7FFF))};
+  // Only the rows above the gathered ones move: none when those fill the screen.
+  void Flush() {
+    if (!known_) return;  // nothing written since the last flush, or no console
+    if (rows_ > 0) {
+      const CHAR_INFO fill{{L' '}, 7};
+      const SMALL_RECT moved = Rows(rows_ + 1, size_.height);
+      if (rows_ < size_.height) ScrollConsoleScreenBufferW(screen_, &moved, nullptr, {}, &fill);
+      SMALL_RECT area = Rows(Top(), size_.height);
+      WriteConsoleOutputW(screen_, block_.data(), {Short(size_.width), Short(rows_)}, {}, &area);
+    }
+    SetConsoleCursorPosition(screen_, {Short(cursor_.column - 1), Short(cursor_.row - 1)});
+    known_ = false;
+    rows_ = 0;
+    block_.clear();
   }
+
+  int Top() const { return size_.height + 1 - rows_; }
+
+  SMALL_RECT Rows(int first, int last) const {
+    return {0, Short(first - 1), Short(size_.width - 1), Short(last - 1)};
+  }
+
+  static SHORT Short(int value) { return static_cast<SHORT>(std::clamp(value, 0, 0x7FFF)); }
 
   bool open_ = false;
   HANDLE screen_ = nullptr;  // nullptr: no console to draw on
@@ -243,9 +264,14 @@ class WindowsConsole final : public ConsoleDevice {
   bool keyboardModeSaved_ = false;
   bool keyboardGone_ = false;
   windows::KeyRecordReader keys_;
+  bool known_ = false;  // size_, cursor_ and windowHeight_ read since the last flush
+  GridSize size_;
+  Position cursor_;  // also the cursor when there is no console
+  int windowHeight_ = 24;
+  int rows_ = 0;  // gathered: the bottom rows, all scrolled in since the last flush
+  std::vector<CHAR_INFO> block_;
   std::vector<CHAR_INFO> run_;
-  Position cursor_;           // where the cursor is when there is no console
-  bool cursorVisible_ = true;  // likewise its visibility
+  bool cursorVisible_ = true;  // the visibility when there is no console
 };
 
 }  // namespace
