@@ -41,7 +41,7 @@ int Refuse(TextConsole& console, std::string_view reason) {
 void SymbolIncludeWriter::Begin(std::string_view comment) {
   std::string error;
   file_ = files_.OpenOutput(kOutputFileName, error);
-  if (!file_) RecordFailure(error);
+  if (!file_) NoteFailure(error);
   ToFile(";");
   ToFile(comment);
   ToFile(kLineEnd);
@@ -69,8 +69,6 @@ void SymbolIncludeWriter::TakeGroup() {
   ToFile(std::string_view(line, sizeof line));
 }
 
-void SymbolIncludeWriter::NoteInputFailure(std::string_view reason) { RecordFailure(reason); }
-
 bool SymbolIncludeWriter::Finish() {
   const int last = static_cast<int>(count_ % 8);
   if (last > 0) {
@@ -85,7 +83,7 @@ bool SymbolIncludeWriter::Finish() {
   // Only a complete file replaces the old one; dropping it unfinished
   // leaves the old one as it was.
   std::string error;
-  if (file_ && failure_.empty() && !file_->Commit(error)) RecordFailure(error);
+  if (file_ && failure_.empty() && !file_->Commit(error)) NoteFailure(error);
   file_.reset();
   console_.SetColour(7);
   console_.LineEnd();
@@ -117,13 +115,13 @@ void SymbolIncludeWriter::FlushFile() {
   if (!file_ || pending_.empty()) return;
   std::string error;
   if (!file_->Write(pending_, error)) {
-    RecordFailure(error);
+    NoteFailure(error);
     file_.reset();
   }
   pending_.clear();
 }
 
-void SymbolIncludeWriter::RecordFailure(std::string_view reason) {
+void SymbolIncludeWriter::NoteFailure(std::string_view reason) {
   if (!failure_.empty()) return;
   failure_ = std::string(kOutputFileName) + " NOT written: " + std::string(reason);
 }

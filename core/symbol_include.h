@@ -44,9 +44,10 @@ class SymbolIncludeWriter {
     group_[count_ % 8] = c;
     if (++count_ % 8 == 0) TakeGroup();
   }
-  // The bits fed are not the whole input: the old OpSymbs.inc stays, and
-  // the summary says why.
-  void NoteInputFailure(std::string_view reason);
+  // Something went wrong (the bits fed are not the whole input, a write
+  // failed): the old OpSymbs.inc stays, and the summary gives the first
+  // reason.
+  void NoteFailure(std::string_view reason);
   // Pads the last group, puts the new file in place of the old one and
   // writes the summary. True when the whole file reached the disk.
   bool Finish();
@@ -55,8 +56,6 @@ class SymbolIncludeWriter {
   void TakeGroup();
   void ToFile(std::string_view bytes);
   void FlushFile();
-  // Keeps the first failure for the summary.
-  void RecordFailure(std::string_view reason);
 
   TextConsole& console_;
   FileSystem& files_;

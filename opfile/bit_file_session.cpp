@@ -40,7 +40,7 @@ int BitFileSession(TextConsole& console, FileSystem& files, std::string_view com
   while (!reader.AtEnd()) writer.Feed(static_cast<char>(reader.ReadByte()));
   reader.CloseInput();
   if (!reader.Failure().empty()) {
-    writer.NoteInputFailure("reading " + shown + " failed: " + reader.Failure());
+    writer.NoteFailure("reading " + shown + " failed: " + reader.Failure());
   }
   const bool written = writer.Finish();
   if (!written) console.Beep();

@@ -100,13 +100,7 @@ class WindowsConsole final : public ConsoleDevice {
     if (rows_ > 0 && at.row < Top()) Flush();
     Sync();
     const int width = size_.width;
-    if (!known_ || at.row < 1 || at.row > size_.height || at.column > width) return;
-    if (at.column < 1) {
-      const auto hidden = static_cast<std::size_t>(1 - at.column);
-      if (hidden >= cells.size()) return;
-      cells = cells.subspan(hidden);
-      at.column = 1;
-    }
+    if (!known_ || at.row < 1 || at.row > size_.height || at.column < 1 || at.column > width) return;
     cells = cells.first(std::min(cells.size(), static_cast<std::size_t>(width - at.column + 1)));
     run_.resize(cells.size());
     CHAR_INFO* out = rows_ == 0 ? run_.data() : &block_[(at.row - Top()) * width + at.column - 1];
