@@ -170,8 +170,17 @@ class WineTestCase(ScratchTestCase):
         return status
 
     def assert_terminal_restored(self):
-        self.assertEqual(self.read(self.file(STTY_BEFORE)), self.read(self.file(STTY_AFTER)),
-                         "stty -g differs after the run")
+        """Wine's console host gives the terminal back a moment after the
+        program has ended, so the pane's modes are polled, with a deadline."""
+        before = self.read(self.file(STTY_BEFORE)).decode().strip()
+        tty = self.pane.tmux("display-message", "-p", "#{pane_tty}").strip()
+        deadline = time.monotonic() + 5
+        while True:
+            now = subprocess.run(["stty", "-g", "-F", tty], capture_output=True, text=True).stdout.strip()
+            if now == before or time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
+        self.assertEqual(now, before, "stty -g differs after the run")
 
     def wine_cannot_show(self, check, reason):
         with self.subTest(check, wine_difference=reason):
