@@ -1,6 +1,5 @@
-// The console on Windows: cells written straight into the console's screen
-// buffer, keys read as input records from CONIN$, so neither depends on
-// where standard input and output are redirected.
+// The console on Windows: cells written straight into the screen buffer,
+// keys read as input records from CONIN$, wherever the streams go.
 #include <windows.h>
 
 #include <algorithm>
@@ -15,16 +14,14 @@ namespace {
 constexpr DWORD kOutputMode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
 constexpr DWORD kCursorSize = 10;  // percent of a cell, the usual underline
 
-// Ctrl+C and Ctrl+Break are claimed: the program is never interrupted. A
-// closing console ends it by the default handler.
+// Ctrl+C and Ctrl+Break never interrupt; a closing console still ends us.
 BOOL WINAPI OnControlEvent(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
-// Under Wine only a handle with write access may change the keyboard's
-// mode, yet a CONIN$ opened for writing delivers no keys. The mode belongs
-// to the console's input buffer, not to a handle, so a refused change is
-// made through a second, writable handle.
+// Under Wine only a writable handle may change the keyboard's mode, yet a
+// CONIN$ opened for writing delivers no keys: the mode belongs to the input
+// buffer, so a refused change goes through a second, writable handle.
 bool SetKeyboardMode(HANDLE keyboard, DWORD mode) {
   if (SetConsoleMode(keyboard, mode)) return true;
   const HANDLE writable = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
@@ -42,7 +39,7 @@ bool IsConsole(HANDLE handle, DWORD& mode) {
 
 // Rows that scroll in are gathered and go out in three calls, as each call is
 // slow (under Wine it redraws all it touched): a scroll by that many rows,
-// the rows as one rectangle, the cursor. The first call after reads the state.
+// the rows as one rectangle, the cursor.
 class WindowsConsole final : public ConsoleDevice {
  public:
   ~WindowsConsole() override { Close(); }
@@ -66,7 +63,6 @@ class WindowsConsole final : public ConsoleDevice {
       keyboard_ = INVALID_HANDLE_VALUE;
     }
     if (screen_ != nullptr) {
-      // What others write after us appears as it did before we ran.
       SetConsoleTextAttribute(screen_, screenAttributes_);
       if (cursorInfoSaved_ && cursorInfo_.dwSize != 0) SetConsoleCursorInfo(screen_, &cursorInfo_);
       SetConsoleMode(screen_, screenMode_);
@@ -124,7 +120,6 @@ class WindowsConsole final : public ConsoleDevice {
     block_.resize(static_cast<std::size_t>(++rows_ * size_.width), {{L' '}, blank});
   }
 
-  // Comes between the parts of a dialogue: what was written shows.
   void SetTextColours(ColourPair colours) override {
     Flush();
     if (screen_ != nullptr) SetConsoleTextAttribute(screen_, colours);
@@ -153,8 +148,7 @@ class WindowsConsole final : public ConsoleDevice {
       if (keyboardGone_) return {KeyEvent::Kind::Closed};
       INPUT_RECORD record;
       DWORD got = 0;
-      // Blocks until a record comes. A failed read will fail again: from
-      // then on there is no keyboard, and no caller waits for one.
+      // A failed read will fail again: from then on there is no keyboard.
       if (!ReadConsoleInputW(keyboard_, &record, 1, &got) || got == 0) {
         keyboardGone_ = true;
         return {KeyEvent::Kind::Closed};
@@ -169,9 +163,8 @@ class WindowsConsole final : public ConsoleDevice {
   }
 
  private:
-  // Output goes to whichever standard stream is a console; with both
-  // redirected, to the console itself, where the keys come from and the
-  // user looks; with no console at all, it is dropped.
+  // Output goes to whichever standard stream is a console, else to CONOUT$
+  // (both redirected), else nowhere.
   void OpenScreen() {
     DWORD mode = 0;
     for (const DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
@@ -200,13 +193,11 @@ class WindowsConsole final : public ConsoleDevice {
     }
   }
 
-  // Read access only: under Wine a CONIN$ opened for writing too delivers
-  // no keys.
   void OpenKeyboard() {
     keyboardGone_ = false;
     keys_ = {};
     keyboard_ = CreateFileW(L"CONIN$", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+                            nullptr);  // read access only, see SetKeyboardMode
     if (keyboard_ == INVALID_HANDLE_VALUE) return;
     keyboardModeSaved_ = GetConsoleMode(keyboard_, &keyboardMode_) != FALSE;
     // No line input, no echo, no processing: Ctrl+C arrives as the key 3.
