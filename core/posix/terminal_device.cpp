@@ -25,18 +25,14 @@
 namespace op {
 namespace {
 
-// What the terminal gets back at the end: the default colours (only where
-// colours were sent) and a visible cursor.
+// What the terminal gets back at the end: its colours, a visible cursor.
 constexpr std::string_view kRestore = "\x1b[0m\x1b[?25h";
 // Signals that would leave the terminal raw under the shell, or end the
 // program where a failed write should be reported instead.
 constexpr int kIgnoredSignals[] = {SIGINT, SIGQUIT, SIGTSTP, SIGPIPE, SIGXFSZ};
-// Output gathered past this size is sent at once, so a long echo flows.
-constexpr std::size_t kFlushAt = 8 * 1024;
-// A terminal answers a cursor query at once, or never.
-constexpr std::chrono::milliseconds kReplyWait{300};
-// A gap this long ends a key's sequence (a lone ESC is the Escape key).
-constexpr int kSequenceWaitMs = 50;
+constexpr std::size_t kFlushAt = 8 * 1024;  // so that a long echo flows
+constexpr std::chrono::milliseconds kReplyWait{300};  // a terminal answers at once, or never
+constexpr int kSequenceWaitMs = 50;  // a gap this long ends a key's sequence (a lone ESC)
 
 // What the signal handlers need, and nothing else: they can reach no object.
 struct SignalRecord {
@@ -70,8 +66,8 @@ void LeaveRawMode() {
   gTerminal.rawOn = 0;
 }
 
-// A signal that ends the program: give the terminal back, remove the half made
-// OpSymbs.inc, then die of the signal. Async-signal-safe calls only.
+// A signal that ends the program: the terminal back, the half made
+// OpSymbs.inc gone, then death by the signal. Async-signal-safe calls only.
 void OnEndSignal(int number) {
   const int savedErrno = errno;
   const std::string_view restore = gTerminal.restore;
@@ -88,9 +84,8 @@ void OnResize(int) {
   gTerminal.moved = 1;
 }
 
-// Continued after a stop: the shell has had the terminal meanwhile. Raw mode
-// is taken again only in the foreground; continued in the background, the
-// shell keeps the terminal until `fg` continues the program once more.
+// Continued after a stop: raw mode is taken again only in the foreground;
+// in the background the shell keeps the terminal until `fg`.
 void OnContinue(int) {
   if (gTerminal.rawOn && tcgetpgrp(gTerminal.ttyFd) == getpgrp()) {
     tcsetattr(gTerminal.ttyFd, TCSANOW, &gTerminal.raw);
@@ -108,7 +103,6 @@ void Catch(int number, void (*handler)(int)) {
   sigaction(number, &action, nullptr);
 }
 
-// Keeps every action as it was, to be put back at the end.
 void InstallSignals(SignalActions& old) {
   for (int number = 1; number < NSIG; ++number) {
     sigaction(number, nullptr, &old[number]);
@@ -167,7 +161,7 @@ class TerminalDevice : public ConsoleDevice {
       close(gTerminal.ttyFd);
       gTerminal.ttyFd = -1;
     }
-    // Standard output or error if one is the terminal; otherwise the terminal
+    // Standard output or error if one is the terminal, else the terminal
     // itself, so a run with both redirected is not answered blind.
     gTerminal.outFd = isatty(STDOUT_FILENO)   ? STDOUT_FILENO
                       : isatty(STDERR_FILENO) ? STDERR_FILENO
@@ -189,8 +183,8 @@ class TerminalDevice : public ConsoleDevice {
     sgr_ = -1;
     cursorVisible_ = true;
     const std::optional<Position> start = QueryCursor();
-    // A scroll region another program left set would keep a line feed from
-    // scrolling the whole screen. Resetting it moves the cursor home.
+    // A scroll region left set would keep a line feed from scrolling the
+    // whole screen. Resetting it moves the cursor home.
     out_ += "\x1b[r";
     at_.reset();
     if (start) {
@@ -236,8 +230,7 @@ class TerminalDevice : public ConsoleDevice {
     return {std::clamp(cursor_.row, 1, size.height), std::clamp(cursor_.column, 1, size.width)};
   }
 
-  // Only recorded: the terminal's cursor follows at the next key wait, bell
-  // or close, so the runs of a text cost no moves in between.
+  // Only recorded: the terminal's cursor follows at the next key wait.
   void SetCursor(Position at) override { cursor_ = at; }
 
   void PutCells(Position at, std::span<const Cell> cells) override {
@@ -254,8 +247,8 @@ class TerminalDevice : public ConsoleDevice {
         locale_text::Append(out_, Glyph(cell.character));
       }
     }
-    // A run that fills the last column leaves the terminal waiting to wrap,
-    // which terminals handle each their own way: the next run is moved to.
+    // After the last column terminals wrap each their own way: the next run
+    // is moved to.
     at.column += static_cast<int>(cells.size());
     at_ = at.column <= size.width ? std::optional(at) : std::nullopt;
     if (out_.size() > kFlushAt) Flush();
@@ -341,9 +334,9 @@ class TerminalDevice : public ConsoleDevice {
     out_ += '\n';
   }
 
-  // Waits up to `timeoutMs` (-1: for ever) for keys and adds them to the input
-  // as UTF-8. False when none came, when a signal (a resize, a continue) ended
-  // the wait, or when the keyboard has gone away for good (inputClosed_).
+  // Waits up to `timeoutMs` (-1: for ever) for keys, added to the input as
+  // UTF-8. False when none came, a signal ended the wait, or the keyboard
+  // has gone for good (inputClosed_).
   bool ReadInput(int timeoutMs) {
     if (gTerminal.ttyFd < 0 || inputClosed_) return false;
     pollfd ready{gTerminal.ttyFd, POLLIN, 0};
@@ -366,8 +359,7 @@ class TerminalDevice : public ConsoleDevice {
     return true;
   }
 
-  // Takes the answer ESC [ row ; col R out of the input, leaving any keys
-  // typed around it in place.
+  // Takes ESC [ row ; col R out of the input, keys typed around it kept.
   std::optional<Position> TakeCursorReport() {
     for (std::size_t start = in_.find("\x1b["); start != std::string::npos;
          start = in_.find("\x1b[", start + 1)) {
@@ -397,16 +389,14 @@ class TerminalDevice : public ConsoleDevice {
     }
   }
 
-  // After a resize or a stop the terminal may have rewrapped its rows or
-  // written on them: where the cursor is, is asked again.
+  // After a resize or a stop the rows may have moved: the cursor is asked for.
   void RereadCursor() {
     gTerminal.moved = 0;
     gTerminal.resized = 1;
     const GridSize told = Size();
     const std::optional<Position> at = QueryCursor();
     if (!at) return;
-    // While the window is still being resized, the terminal answers for a
-    // size it has not told yet: its answer is the truer one.
+    // Mid-resize the answer may be for a size not told yet: it is the truer.
     size_ = {std::max(told.width, at->column), std::max(told.height, at->row)};
     cursor_ = *at;
   }
