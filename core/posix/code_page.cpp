@@ -7,9 +7,8 @@
 namespace op {
 namespace {
 
-// The characters of bytes 0x80..0x9F; every other byte is Latin-1. The five
-// bytes that Windows-1252 leaves undefined stand for the C1 control of the
-// same value, as Windows maps them.
+// The characters of bytes 0x80..0x9F (all others are Latin-1). The five undefined in Windows-1252
+// stand for the C1 control of the same value, as Windows maps them.
 constexpr char32_t kHighControls[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,

@@ -1,7 +1,5 @@
-// Files on POSIX: a name is taken as it stands ('*' and '?' are ordinary
-// characters of a name); an ordinary file is a regular file, links
-// followed. A file is replaced by renaming a finished temporary file over
-// it, never cut and rewritten in place.
+// Files on POSIX: a name is taken as it stands ('*' and '?' too); an ordinary file is a regular
+// file, links followed. A file is replaced by renaming a finished temporary file over it.
 #include "../file_system.h"
 
 #include <fcntl.h>
@@ -30,13 +28,11 @@ std::string Unordinary(const struct stat& info) {
   return S_ISDIR(info.st_mode) ? Reason(EISDIR) : kNotOrdinary;
 }
 
-// The temporary file being made, where a signal handler can reach it
-// without allocating.
+// The temporary file being made, where a signal handler can reach it without allocating.
 char gPending[PATH_MAX];
 volatile sig_atomic_t gHasPending = 0;
 
-// The file a name finally stands for: a symbolic link stays a link, and
-// the file it points to is the one replaced.
+// The file a name finally stands for: a symbolic link stays, the file it points to is replaced.
 std::string FollowLinks(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat info {};
@@ -140,8 +136,7 @@ class PosixFileSystem final : public FileSystem {
  public:
   bool OrdinaryFileExists(std::string_view name) override {
     struct stat info {};
-    return !name.empty() && ::stat(std::string(name).c_str(), &info) == 0 &&
-           S_ISREG(info.st_mode);
+    return !name.empty() && ::stat(std::string(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
   }
 
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
@@ -150,8 +145,7 @@ class PosixFileSystem final : public FileSystem {
     ::umask(mask);
     mode_t mode = 0666 & ~mask;
     struct stat info {};
-    // The old file is held, locked, until the new one has replaced it. Not
-    // blocking, so a pipe of that name without a reader fails at once.
+    // Held, locked, until replaced; not blocking, so a pipe there without a reader fails at once.
     const int old = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     auto fail = [&](std::string reason) {
       if (old >= 0) ::close(old);
@@ -167,8 +161,7 @@ class PosixFileSystem final : public FileSystem {
       }
       mode = info.st_mode & 07777;
     }
-    // Beside the old file, so that the rename stays on one file system; a
-    // unique name, so a leftover of a killed run is never reused.
+    // Beside the old file (the rename stays on one file system), unique (no leftover is reused).
     const auto slash = target.rfind('/');
     std::string temporary = target;
     temporary.insert(slash == std::string::npos ? 0 : slash + 1, ".");
@@ -189,8 +182,7 @@ class PosixFileSystem final : public FileSystem {
       error = Reason(errno);
       return nullptr;
     }
-    // Checked on what was opened, not on the name: the name may stand for
-    // something else by now.
+    // Checked on what was opened, not on the name: the name may stand for something else by now.
     struct stat info {};
     const int flags = ::fcntl(fd, F_GETFL);
     if (::fstat(fd, &info) != 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {

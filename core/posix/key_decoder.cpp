@@ -37,8 +37,7 @@ Kind ClassifyCsi(std::string_view params, char final) {
   return number >= 1 && number <= 34 ? Kind::Special : Kind::Other;
 }
 
-// `bytes` starts with ESC [. A sequence is taken whole however long it
-// is, so no part of it is ever read as typed characters.
+// `bytes` starts with ESC [. A sequence is taken whole however long, so none of it reads as typing.
 DecodedKey DecodeCsi(std::string_view bytes, bool complete) {
   // An old-style mouse report: ESC [ M and three bytes of any value.
   if (bytes.size() > 2 && bytes[2] == 'M') {
@@ -56,9 +55,7 @@ DecodedKey DecodeCsi(std::string_view bytes, bool complete) {
       if (paramsEnd != 0) return Key(Kind::Other, i + 1);
       return Key(ClassifyCsi(bytes.substr(2, i - 2), bytes[i]), i + 1);
     } else {
-      // A byte that cannot belong to the sequence ends it, broken, and is a
-      // key of its own.
-      return Key(Kind::Other, i);
+      return Key(Kind::Other, i);  // a byte foreign to the sequence ends it and is a key of its own
     }
   }
   if (!complete) return kWaitForMore;
@@ -98,8 +95,7 @@ DecodedKey DecodeKey(std::string_view bytes, bool complete) {
   }
   // Backspace sends DEL; Ctrl+H sends BS. Both erase.
   if (first == 0x7F || first == 0x08) return Character(0x08, 1);
-  // An Enter typed before raw mode began comes as a line feed (the
-  // terminal turned CR into LF): it is Enter all the same.
+  // An Enter typed before raw mode came as LF (the terminal turned CR into LF): Enter all the same.
   if (first == '\n') return Character(13, 1);
   if (first < 0x80) return Character(first, 1);
   const Utf8Step step = DecodeUtf8(bytes);

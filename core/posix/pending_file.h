@@ -1,10 +1,9 @@
-// The temporary file that will become OpSymbs.inc, while it is being made.
 #pragma once
 
 namespace op {
 
-// Removes it, if there is one: for the handler of a signal that ends the
-// program, so no half-made file is left behind. Async-signal-safe.
+// Removes the temporary file that will become OpSymbs.inc, if there is one, so that a signal that
+// ends the program leaves no half-made file. Async-signal-safe.
 void RemovePendingFile();
 
 }  // namespace op

@@ -1,5 +1,4 @@
-// The console on a POSIX terminal: keys read raw from /dev/tty, cells drawn
-// with VT sequences on whichever standard stream is a terminal.
+// The console on a POSIX terminal: keys read raw from /dev/tty, cells drawn with VT sequences.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -27,8 +26,7 @@ namespace {
 
 // What the terminal gets back at the end: its colours, a visible cursor.
 constexpr std::string_view kRestore = "\x1b[0m\x1b[?25h";
-// Signals that would leave the terminal raw under the shell, or end the
-// program where a failed write should be reported instead.
+// Ignored: they would leave the terminal raw, or kill a run before a failed write is reported.
 constexpr int kIgnoredSignals[] = {SIGINT, SIGQUIT, SIGTSTP, SIGPIPE, SIGXFSZ};
 constexpr std::size_t kFlushAt = 8 * 1024;  // so that a long echo flows
 constexpr std::chrono::milliseconds kReplyWait{300};  // a terminal answers at once, or never
@@ -66,8 +64,7 @@ void LeaveRawMode() {
   gTerminal.rawOn = 0;
 }
 
-// A signal that ends the program: the terminal back, the half made
-// OpSymbs.inc gone, then death by the signal. Async-signal-safe calls only.
+// A fatal signal: terminal back, half-made OpSymbs.inc gone, death by it. Async-signal-safe only.
 void OnEndSignal(int number) {
   const int savedErrno = errno;
   const std::string_view restore = gTerminal.restore;
@@ -84,8 +81,7 @@ void OnResize(int) {
   gTerminal.moved = 1;
 }
 
-// Continued after a stop: raw mode is taken again only in the foreground;
-// in the background the shell keeps the terminal until `fg`.
+// After a stop, raw again only in the foreground: in the background the shell keeps the terminal.
 void OnContinue(int) {
   if (gTerminal.rawOn && tcgetpgrp(gTerminal.ttyFd) == getpgrp()) {
     tcsetattr(gTerminal.ttyFd, TCSANOW, &gTerminal.raw);
@@ -134,15 +130,13 @@ void WriteAll(int fd, std::string_view bytes) {
   }
 }
 
-// Console colours are bit sets (blue 1, green 2, red 4, bright 8); ANSI
-// numbers them with red and blue the other way round.
+// Console colours are bit sets (blue 1, green 2, red 4, bright 8); ANSI swaps red and blue.
 int AnsiColour(int colour, int base) {
   const int index = ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2);
   return index + ((colour & 8) ? base + 60 : base);
 }
 
-// A control byte written to the terminal would be obeyed, not shown; a
-// character outside Windows-1252 may be wide or absent from the font.
+// A control byte would be obeyed, not shown; one outside Windows-1252 may be wide or glyphless.
 char32_t Glyph(char32_t c) {
   if (c < 0x20) return 0x2400 + c;  // control pictures: ␀ .. ␟
   if (c == 0x7F) return 0x2421;     // ␡
@@ -161,8 +155,7 @@ class TerminalDevice : public ConsoleDevice {
       close(gTerminal.ttyFd);
       gTerminal.ttyFd = -1;
     }
-    // Standard output or error if one is the terminal, else the terminal
-    // itself, so a run with both redirected is not answered blind.
+    // Stdout or stderr if a terminal, else /dev/tty, so with both redirected no one answers blind.
     gTerminal.outFd = isatty(STDOUT_FILENO)   ? STDOUT_FILENO
                       : isatty(STDERR_FILENO) ? STDERR_FILENO
                                               : gTerminal.ttyFd;
@@ -183,8 +176,7 @@ class TerminalDevice : public ConsoleDevice {
     sgr_ = -1;
     cursorVisible_ = true;
     const std::optional<Position> start = QueryCursor();
-    // A scroll region left set would keep a line feed from scrolling the
-    // whole screen. Resetting it moves the cursor home.
+    // A scroll region left set would stop a line feed scrolling the screen. The reset moves home.
     out_ += "\x1b[r";
     at_.reset();
     if (start) {
@@ -247,8 +239,7 @@ class TerminalDevice : public ConsoleDevice {
         locale_text::Append(out_, Glyph(cell.character));
       }
     }
-    // After the last column terminals wrap each their own way: the next run
-    // is moved to.
+    // After the last column terminals wrap each their own way: the next run is moved to.
     at.column += static_cast<int>(cells.size());
     at_ = at.column <= size.width ? std::optional(at) : std::nullopt;
     if (out_.size() > kFlushAt) Flush();
@@ -273,8 +264,7 @@ class TerminalDevice : public ConsoleDevice {
       if (gTerminal.moved) RereadCursor();
       Show();
       // An answer to a query that timed out is no key.
-      while (queriesPending_ > 0 && TakeCursorReport()) {
-      }
+      while (queriesPending_ > 0 && TakeCursorReport()) {}
       if (!in_.empty()) {
         DecodedKey key = DecodeKey(in_, false);
         if (key.consumed == 0) {
@@ -302,7 +292,6 @@ class TerminalDevice : public ConsoleDevice {
     out_.clear();
   }
 
-  // Shows the cursor where TextConsole put it, then sends everything.
   void Show() {
     MoveTo(Cursor());
     Flush();
@@ -326,17 +315,15 @@ class TerminalDevice : public ConsoleDevice {
     sgr_ = colours;
   }
 
-  // A line feed on the bottom row scrolls the whole screen into the terminal's
-  // scrollback. OPOST is off, so the column stays where it was.
+  // On the bottom row a line feed scrolls into the scrollback; OPOST is off, so the column stays.
   void LineFeedAtBottom() {
     const int bottom = Size().height;
     if (!at_ || at_->row != bottom) MoveTo({bottom, 1});
     out_ += '\n';
   }
 
-  // Waits up to `timeoutMs` (-1: for ever) for keys, added to the input as
-  // UTF-8. False when none came, a signal ended the wait, or the keyboard
-  // has gone for good (inputClosed_).
+  // Waits up to `timeoutMs` (-1: for ever) for keys, added to the input as UTF-8. False when none
+  // came, a signal ended the wait, or the keyboard has gone for good (inputClosed_).
   bool ReadInput(int timeoutMs) {
     if (gTerminal.ttyFd < 0 || inputClosed_) return false;
     pollfd ready{gTerminal.ttyFd, POLLIN, 0};
@@ -408,8 +395,7 @@ class TerminalDevice : public ConsoleDevice {
   int queriesPending_ = 0;    // cursor queries whose answers have not come
   GridSize size_;
   Position cursor_;           // where TextConsole put the cursor
-  // Where the terminal's own cursor stands; unknown when it may differ.
-  std::optional<Position> at_;
+  std::optional<Position> at_;  // the terminal's own cursor; unknown when it may differ
   int sgr_ = -1;  // the colour pair in effect; -1 when unknown
   bool cursorVisible_ = true;
   std::string out_;
