@@ -1,5 +1,4 @@
-// The console on Windows: cells written straight into the screen buffer,
-// keys read as input records from CONIN$, wherever the streams go.
+// The console on Windows: cells into the screen buffer, keys from CONIN$, wherever streams go.
 #include <windows.h>
 
 #include <algorithm>
@@ -19,9 +18,8 @@ BOOL WINAPI OnControlEvent(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
-// Under Wine only a writable handle may change the keyboard's mode, yet a
-// CONIN$ opened for writing delivers no keys: the mode belongs to the input
-// buffer, so a refused change goes through a second, writable handle.
+// Under Wine only a writable handle may change the keyboard's mode, yet a writable CONIN$ gets no
+// keys: the mode belongs to the input buffer, so a refused change goes via a second, writable one.
 bool SetKeyboardMode(HANDLE keyboard, DWORD mode) {
   if (SetConsoleMode(keyboard, mode)) return true;
   const HANDLE writable = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
@@ -37,9 +35,8 @@ bool IsConsole(HANDLE handle, DWORD& mode) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
-// Rows that scroll in are gathered and go out in three calls, as each call is
-// slow (under Wine it redraws all it touched): a scroll by that many rows,
-// the rows as one rectangle, the cursor.
+// Rows that scroll in are gathered and go out in three calls, as each is slow (Wine redraws all it
+// touched): a scroll by that many rows, the rows as one rectangle, the cursor.
 class WindowsConsole final : public ConsoleDevice {
  public:
   ~WindowsConsole() override { Close(); }
@@ -163,8 +160,7 @@ class WindowsConsole final : public ConsoleDevice {
   }
 
  private:
-  // Output goes to whichever standard stream is a console, else to CONOUT$
-  // (both redirected), else nowhere.
+  // Output goes to whichever standard stream is a console, else to CONOUT$, else nowhere.
   void OpenScreen() {
     DWORD mode = 0;
     for (const DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {

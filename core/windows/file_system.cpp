@@ -1,6 +1,5 @@
-// Files on Windows, matched as the file system matches names and held
-// without sharing while open. Names come as UTF-8 and reach the system as
-// UTF-16, so the file opened is always the one named.
+// Files on Windows, matched as the system matches names and held unshared while open. Names go
+// from UTF-8 to UTF-16, so the file opened is always the one named.
 #include "../file_system.h"
 
 #include <windows.h>
@@ -17,9 +16,7 @@ using windows::WideFromUtf8;
 
 constexpr char kNotOrdinary[] = "not an ordinary file";
 
-// The system's words for an error code, without the full stop and line
-// break ("Access is denied"); a file another program holds is reported in
-// the same words as on POSIX.
+// The system's words for an error, without the full stop; a sharing violation in POSIX's words.
 std::string Reason(DWORD code = GetLastError()) {
   if (code == ERROR_SHARING_VIOLATION) return "in use by another program";
   wchar_t text[512];
@@ -73,8 +70,7 @@ struct WindowsOutputFile final : OutputFile {
     return true;
   }
 
-  // The old file is let go only at the last moment: a program that opens
-  // it in between makes the move fail, and the old file stays whole.
+  // The old file is let go last: should a program open it in between, the move fails; it stays.
   bool Commit(std::string& error) override {
     if (!FlushFileBuffers(file.value) || !file.Close() || !old.Close() ||
         !MoveFileExW(temporary.c_str(), target.c_str(),
@@ -99,7 +95,6 @@ struct WindowsInputFile final : InputFile {
     return static_cast<std::ptrdiff_t>(got);
   }
 
-  // The same volume and file index, whatever the name.
   bool IsSameFileAs(std::string_view name) override {
     const Handle other(CreateFileW(WideFromUtf8(name).c_str(), 0,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -112,9 +107,8 @@ struct WindowsInputFile final : InputFile {
   }
 };
 
-// CON, NUL, COM1 and the like name devices in every folder; the
-// system spells their full path \\.\CON. They are refused before they are
-// opened: opening one may wait for the keyboard or a port.
+// CON, NUL, COM1 and the like name devices in every folder (full path \\.\CON). They are refused
+// unopened: opening one may wait for the keyboard or a port.
 bool NamesADevice(const std::wstring& name) {
   wchar_t full[MAX_PATH];
   const DWORD length = GetFullPathNameW(name.c_str(), MAX_PATH, full, nullptr);
@@ -122,8 +116,7 @@ bool NamesADevice(const std::wstring& name) {
 }
 
 struct WindowsFileSystem final : FileSystem {
-  // Wildcards match as the system matches them; a drive or a folder alone
-  // stands for everything in it.
+  // Wildcards match as the system matches them; a drive or a folder alone stands for all in it.
   bool OrdinaryFileExists(std::string_view name) override {
     if (name.empty()) return false;
     std::wstring pattern = WideFromUtf8(name);
@@ -145,7 +138,6 @@ struct WindowsFileSystem final : FileSystem {
   std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) override {
     auto output = std::make_unique<WindowsOutputFile>();
     const std::wstring& target = output->target = WideFromUtf8(name);
-    // The old file, held without sharing until the new one replaces it.
     output->old.value = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!output->old.Open() && GetLastError() != ERROR_FILE_NOT_FOUND) {
@@ -178,8 +170,7 @@ struct WindowsFileSystem final : FileSystem {
     }
   }
 
-  // A name with a wildcard matches files in the existence test, but is no
-  // name of one file; a device (CON, NUL, a port) is no file of bits.
+  // A wildcard matches files in the existence test but names no one file; a device holds no bits.
   std::unique_ptr<InputFile> OpenInput(std::string_view name, std::string& error) override {
     if (name.find_first_of("*?") != std::string_view::npos) {
       error = "the name holds a wildcard";

@@ -10,8 +10,7 @@ namespace {
 
 using Kind = KeyEvent::Kind;
 
-// Scan codes of the three letter rows of a PC keyboard: Q to ], A to ',
-// \ to /, whatever the layout prints on the keys.
+// Scan codes of a PC keyboard's three letter rows (Q to ], A to ', \ to /), whatever the layout.
 bool OnLetterRows(WORD scan) {
   return (scan >= 0x10 && scan <= 0x1B) || (scan >= 0x1E && scan <= 0x28) ||
          (scan >= 0x2B && scan <= 0x35);
@@ -43,17 +42,15 @@ void KeyRecordReader::Take(const INPUT_RECORD& record) {
   const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
   const WORD virtualKey = key.wVirtualKeyCode;
   char32_t unit = static_cast<char16_t>(key.uChar.UnicodeChar);
-  // Wine's console gives Escape (and may give the other keys of a control
-  // character) with no character at all; their virtual key codes are their
-  // characters.
+  // Wine's console gives Escape (and may give the other keys of a control character) with no
+  // character at all; their virtual key codes are their characters.
   if (unit == 0 && key.bKeyDown &&
       (virtualKey == VK_ESCAPE || virtualKey == VK_RETURN || virtualKey == VK_BACK ||
        virtualKey == VK_TAB)) {
     unit = virtualKey;
   }
-  // A character typed as Alt and digits on the number pad comes with the
-  // release of Alt; every other release is no key, nor is Shift, Ctrl, Alt
-  // or a lock key alone.
+  // A character typed as Alt and number-pad digits comes with Alt's release; every other release
+  // is no key, nor is Shift, Ctrl, Alt or a lock key alone.
   const bool composed = !key.bKeyDown && virtualKey == VK_MENU && unit != 0;
   if ((!key.bKeyDown && !composed) || (unit == 0 && !IsSpecialKey(virtualKey))) {
     runs_.push_back({{Kind::Other}, 1});

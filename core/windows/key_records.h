@@ -1,7 +1,6 @@
-// Turns the console's input records into key events, one record at a time.
-// A record can yield no event (the first half of a surrogate pair waits for
-// its second), one, or many (a key held down arrives as one record with a
-// repeat count).
+// Turns the console's input records into key events, one record at a time. A record can yield no
+// event (a high surrogate waits for its low one), one, or many (a held key comes as one record
+// with a repeat count).
 #pragma once
 
 #include <windows.h>

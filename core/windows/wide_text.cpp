@@ -24,8 +24,7 @@ std::string AnsiFromWide(std::wstring_view text, DWORD flags, const char* defaul
   return narrow;
 }
 
-// A surrogate without its partner stays as it is (for WTF-8) or becomes
-// U+FFFD.
+// A surrogate without its partner stays as it is (for WTF-8) or becomes U+FFFD.
 std::u32string CodePointsFromWide(std::wstring_view text, bool keepLoneSurrogates = false) {
   std::u32string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -97,10 +96,9 @@ std::u32string FromCodePage(std::string_view text) {
   return windows::CodePointsFromWide(wide);
 }
 
-// What the code page lacks becomes '?', never a look-alike: a comment typed
-// as "Łukasz" must not turn into "Lukasz" unseen. Only UTF-8 as the code
-// page holds characters past U+FFFF; any other would turn both halves of
-// the pair into a default character, two for one character.
+// What the code page lacks becomes '?', never a look-alike: a comment typed as "Łukasz" must not
+// turn into "Lukasz" unseen. Only a UTF-8 code page holds characters past U+FFFF; any other would
+// turn the pair's two halves into two default characters.
 std::string ToCodePage(std::u32string_view text) {
   const bool utf8 = GetACP() == CP_UTF8;
   std::wstring wide;
