@@ -1,6 +1,5 @@
-// The seam between TextConsole and the platform's console: a grid of cells,
-// a cursor, one-row scrolling and the keyboard. TextConsole owns every rule
-// about where characters go; a device only carries out what it is told.
+// The seam between TextConsole and the platform's console: a grid of cells, a cursor, one-row
+// scrolling and the keyboard. TextConsole owns every rule of placement; a device only obeys.
 #pragma once
 
 #include <cstdint>
@@ -35,21 +34,18 @@ struct KeyEvent {
     Character,  // a key press that yields a character
     Special,    // arrows, Home, End, Insert, Delete, Page Up/Down, function keys
     Other,      // releases, lone modifiers, mouse and window events
-    Closed,     // the keyboard went away (its terminal or console window
-                // closed): no key will come any more
+    Closed,     // the keyboard went away for good (its terminal or console window closed)
   };
   Kind kind = Kind::Other;
   char32_t character = 0;
-  // Alt or AltGr was held on a key of the three letter rows.
-  bool altLetter = false;
+  bool altLetter = false;  // Alt or AltGr was held on a key of the three letter rows
 };
 
 class ConsoleDevice {
  public:
   virtual ~ConsoleDevice() = default;
 
-  // Open takes the keyboard raw and claims the interrupt keys; Close gives
-  // it back, and the screen keeps what was written.
+  // Open takes the keyboard raw and claims the interrupt keys; Close gives them back, text kept.
   virtual void Open() = 0;
   virtual void Close() = 0;
 
@@ -65,9 +61,8 @@ class ConsoleDevice {
   virtual void SetTextColours(ColourPair colours) = 0;
   virtual bool CursorVisible() = 0;
   virtual void SetCursorVisible(bool visible) = 0;
-  // Blocks until the next input event. Without any keyboard at all (no
-  // terminal, no console) every key is Enter, so that a run nobody watches
-  // takes the empty answer and never waits for ever.
+  // Blocks until the next input event. With no keyboard at all every key is Enter, so that a run
+  // nobody watches takes the empty answer and never waits for ever.
   virtual KeyEvent NextKey() = 0;
   virtual void Beep() = 0;
 };

@@ -1,5 +1,4 @@
-// The seam to files. Every operation says whether it worked and, when not,
-// why, in words fit for the user; the layer above decides what is shown.
+// The seam to files. Every operation says whether it worked and, if not, why, in the user's words.
 #pragma once
 
 #include <cstddef>
@@ -10,9 +9,8 @@
 
 namespace op {
 
-// The new content of a file, made aside in a temporary file beside it. The
-// old file keeps every byte until Commit puts the new one in its place
-// whole; an OutputFile that ends without Commit leaves no trace.
+// The new content of a file, made in a temporary file beside it. The old file keeps every byte
+// until Commit puts the new one in its place whole; one that ends without Commit leaves no trace.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
@@ -33,16 +31,13 @@ class InputFile {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // True when `name` is an ordinary file, as the platform matches names: a
-  // directory, a device, a pipe (and on Windows a hidden or system file)
-  // does not count.
+  // True when `name` is an ordinary file, as the platform matches names: a directory, a device,
+  // a pipe (and on Windows a hidden or system file) does not count.
   virtual bool OrdinaryFileExists(std::string_view name) = 0;
-  // Starts the replacement of `name`. An existing file must be an ordinary
-  // one that no other program holds; it stays held until the replacement
-  // is done, so two runs never interleave.
+  // Starts replacing `name`. An existing file must be ordinary and held by no other program; it
+  // stays held until the replacement is done, so two runs never interleave.
   virtual std::unique_ptr<OutputFile> OpenOutput(std::string_view name, std::string& error) = 0;
-  // Opens an existing ordinary file for reading only; refuses a directory,
-  // a device or a pipe, and never creates a file.
+  // Opens an existing ordinary file read-only; refuses a directory, device or pipe; never creates.
   virtual std::unique_ptr<InputFile> OpenInput(std::string_view name, std::string& error) = 0;
 };
 

@@ -6,9 +6,8 @@
 
 namespace op {
 
-// When the command line is exactly `--help` or `--version` (POSIX only; a
-// Windows command line is always the input's name), prints the usage text
-// or the program's name and version on standard output and returns the
+// When the command line is exactly `--help` or `--version` (POSIX only; on Windows it is always
+// the input's name), prints the usage or the name and version on standard output and returns the
 // exit status; otherwise nothing.
 std::optional<int> AnswerStandardOption(int argc, char** argv, std::string_view program,
                                         std::string_view usage);

@@ -54,8 +54,7 @@ void SymbolIncludeWriter::Begin(std::string_view comment) {
   }
 }
 
-// A complete group, or the last one padded with zeros: its row or part of a
-// row on the screen, its data line in the file.
+// A complete group, or the last one padded with zeros: its echo on the screen, its data line.
 void SymbolIncludeWriter::TakeGroup() {
   char echo[kEchoPiece.size()];
   kEchoPiece.copy(echo, sizeof echo);
@@ -80,8 +79,7 @@ bool SymbolIncludeWriter::Finish() {
     ToFile(kLineEnd);
   }
   FlushFile();
-  // Only a complete file replaces the old one; dropping it unfinished
-  // leaves the old one as it was.
+  // Only a complete file replaces the old one; dropping it unfinished leaves the old one as it was.
   std::string error;
   if (file_ && failure_.empty() && !file_->Commit(error)) NoteFailure(error);
   file_.reset();
@@ -101,16 +99,14 @@ bool SymbolIncludeWriter::Finish() {
   return failure_.empty();
 }
 
-// File bytes are gathered and written in large pieces; the bytes that reach
-// the file are exactly those of one write per piece.
+// File bytes are gathered and written in large pieces, one write per piece.
 void SymbolIncludeWriter::ToFile(std::string_view bytes) {
   if (!file_) return;
   pending_.append(bytes);
   if (pending_.size() >= kFileChunk) FlushFile();
 }
 
-// After the first failed write nothing more is written, and the unfinished
-// new file goes.
+// After the first failed write nothing more is written, and the unfinished new file goes.
 void SymbolIncludeWriter::FlushFile() {
   if (!file_ || pending_.empty()) return;
   std::string error;

@@ -1,6 +1,5 @@
-// The symbol include file OpSymbs.inc: the steps both tools take before the
-// conversion, and the writer that turns a bit stream into data lines while
-// echoing the bits on the console.
+// OpSymbs.inc: the steps both tools take before the conversion, and the writer that turns a bit
+// stream into data lines while echoing the bits on the console.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +20,10 @@ enum class EchoLayout {
   GroupPerLine,  // opfile: one group of eight a row, colour 3
 };
 
-// Tells the user that an older OpSymbs.inc will be replaced.
 void AnnounceOverwrite(TextConsole& console, FileSystem& files);
-// Asks for the comment line of the include file and returns it; none when
-// the keyboard went away before the answer.
+// Asks for the include file's comment line; none when the keyboard went away before the answer.
 std::optional<std::string> AskComment(TextConsole& console);
-// Ends a run that writes nothing: the reason on a row of its own, the
-// bell, a key to end. Returns the exit status, 1.
+// Ends a run that writes nothing: the reason on a row of its own, the bell, a key. Returns 1.
 int Refuse(TextConsole& console, std::string_view reason);
 
 class SymbolIncludeWriter {
@@ -37,19 +33,16 @@ class SymbolIncludeWriter {
 
   // Starts the new OpSymbs.inc with the comment line and the empty line.
   void Begin(std::string_view comment);
-  // Offers one character of the bit stream; only '0' and '1' count. A group
-  // of eight goes to the screen and the file once it is complete.
+  // Only '0' and '1' count; a complete group of eight goes to the screen and the file.
   void Feed(char c) {
     if (c != '0' && c != '1') return;
     group_[count_ % 8] = c;
     if (++count_ % 8 == 0) TakeGroup();
   }
-  // Something went wrong (the bits fed are not the whole input, a write
-  // failed): the old OpSymbs.inc stays, and the summary gives the first
-  // reason.
+  // Something went wrong (the bits fed are not the whole input, a write failed): the old
+  // OpSymbs.inc stays, and the summary gives the first reason.
   void NoteFailure(std::string_view reason);
-  // Pads the last group, puts the new file in place of the old one and
-  // writes the summary. True when the whole file reached the disk.
+  // Pads the last group, replaces the old file, writes the summary; true when all reached the disk.
   bool Finish();
 
  private:

@@ -25,8 +25,7 @@ TextConsole::Frame TextConsole::CurrentFrame() {
   frame.size.height = std::max(frame.size.height, 1);
   frame.cursor.row = std::clamp(frame.cursor.row, 1, frame.size.height);
   frame.cursor.column = std::clamp(frame.cursor.column, 1, frame.size.width);
-  // A pending scroll belongs to the bottom row; if the grid grew since, the
-  // filled row is no longer at the bottom and the cursor simply moves on.
+  // A pending scroll belongs to the bottom row; if the grid grew since, the cursor just moves on.
   if (pendingScroll_ && frame.cursor.row != frame.size.height) {
     pendingScroll_ = false;
     frame.cursor = {frame.cursor.row + 1, 1};
@@ -34,9 +33,8 @@ TextConsole::Frame TextConsole::CurrentFrame() {
   return frame;
 }
 
-// One device call per row rather than per character. A character landing in
-// the last cell of the bottom row does not scroll at once: the cursor waits
-// at the start of that row until the next character arrives.
+// One device call per row, not per character. A character in the last cell of the bottom row does
+// not scroll at once: the cursor waits at the start of that row for the next character.
 void TextConsole::Place(std::u32string_view characters) {
   if (characters.empty()) return;
   Frame frame = CurrentFrame();
@@ -82,16 +80,14 @@ void TextConsole::LineEnd() {
 }
 
 void TextConsole::WriteNumber(std::int64_t number) {
-  // The magnitude spelled without negating: the lowest value has no
-  // positive counterpart.
+  // The magnitude spelled without negating: the lowest value has no positive counterpart.
   std::string digits = std::to_string(number);
   if (number < 0) digits.erase(0, 1);
   Write((number < 0 ? "-" : " ") + digits + " ");
 }
 
-// Backspace: one cell back, a blank there, the cursor on it. Back from
-// column 1 is the last column of the row above; while a scroll is pending
-// the character just typed sits in the last cell of the bottom row.
+// Backspace: one cell back, a blank there, the cursor on it. Back from column 1 is the row above's
+// last column; while a scroll is pending the character just typed is in the bottom row's last cell.
 void TextConsole::EraseBack() {
   Frame frame = CurrentFrame();
   if (pendingScroll_) {
@@ -140,8 +136,7 @@ std::optional<std::string> TextConsole::ReadLine() {
 }
 
 void TextConsole::WaitKey() {
-  while (device_.NextKey().kind == KeyEvent::Kind::Other) {
-  }
+  while (device_.NextKey().kind == KeyEvent::Kind::Other) {}
 }
 
 void TextConsole::Beep() { device_.Beep(); }

@@ -1,4 +1,3 @@
-// UTF-8 encoding and decoding.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +15,8 @@ struct Utf8Step {
   std::size_t length = 0;  // bytes taken; 0 when the sequence is cut short
 };
 
-// Decodes the code point at the start of `bytes`. An invalid or overlong
-// sequence, a surrogate or a value past U+10FFFF gives the replacement
-// character and takes one byte. A valid start that runs past the end of
+// Decodes the code point at the start of `bytes`. An invalid or overlong sequence, a surrogate or
+// a value past U+10FFFF gives U+FFFD and takes one byte. A valid start cut off by the end of
 // `bytes` gives length 0, so a caller can wait for the rest.
 Utf8Step DecodeUtf8(std::string_view bytes);
 // A whole text: every invalid or cut-short sequence becomes U+FFFD.
