@@ -1,5 +1,4 @@
-// BitFileReader: the input file read byte by byte, through a buffer so that
-// a large file does not cost one system call per byte.
+// BitFileReader: the input file read byte by byte, through a buffer (not a system call a byte).
 #pragma once
 
 #include <array>
@@ -15,13 +14,11 @@ class BitFileReader {
  public:
   explicit BitFileReader(FileSystem& files) : files_(files) {}
 
-  // Opens the file at its first byte; false, with Failure() saying why, when
-  // it cannot be opened.
+  // Opens the file at its first byte; false, with Failure() saying why, when it cannot.
   bool OpenInput(std::string_view name);
   // Set by a failed open and by the first read that finds no byte left.
   bool AtEnd() const { return atEnd_; }
-  // The next byte; at the end of the file (or on a failed read) the byte 0,
-  // and AtEnd() becomes true.
+  // The next byte; at the end of the file (or on a failed read) 0, and AtEnd() becomes true.
   unsigned char ReadByte() {
     if (next_ == filled_ && !Refill()) {
       atEnd_ = true;

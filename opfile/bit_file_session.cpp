@@ -18,8 +18,7 @@ int BitFileSession(TextConsole& console, FileSystem& files, std::string_view com
     console.LineEnd();
     return 0;
   }
-  // The terminal closed during the question: nobody confirmed anything, so
-  // OpSymbs.inc stays as it is.
+  // The terminal closed during the question: nobody confirmed anything, so OpSymbs.inc stays.
   const std::optional<std::string> comment = AskComment(console);
   if (!comment) return 1;
 

@@ -1,5 +1,4 @@
-// BitFileSession: opfile's whole dialogue, from the overwrite notice to the
-// final key press.
+// BitFileSession: opfile's whole dialogue, from the overwrite notice to the final key press.
 #pragma once
 
 #include <string_view>
@@ -9,9 +8,8 @@
 
 namespace op {
 
-// Returns the exit status: 0, or 1 when the input could not be read,
-// OpSymbs.inc could not be written, or the terminal closed during the
-// question.
+// Returns the exit status: 0, or 1 when the input could not be read, OpSymbs.inc could not be
+// written, or the terminal closed during the question.
 int BitFileSession(TextConsole& console, FileSystem& files, std::string_view commandTail);
 
 }  // namespace op

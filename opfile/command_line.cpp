@@ -14,9 +14,8 @@ std::u16string_view TailOfCommandLine(std::u16string_view line) {
   return line.substr(at);
 }
 
-// In UTF-8 the bytes a..z are never part of another character, and the
-// seven accented letters are C3 followed by the byte 0x20 above their
-// capital's.
+// In UTF-8 the bytes a..z are never part of another character, and the seven accented letters are
+// C3 followed by the byte 0x20 above their capital's.
 std::string RaiseToCapitals(std::string_view name) {
   static constexpr std::string_view kAccentedSmall = "\xA4\xB6\xBC\xA9\xB1\xA5\xA7";
   std::string raised(name);

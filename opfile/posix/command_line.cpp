@@ -1,6 +1,5 @@
-// POSIX hands the arguments over one by one: joined with single spaces they
-// give the tail of an unquoted command line, kept in the platform's own
-// bytes since it only ever reaches the file system.
+// POSIX hands the arguments over one by one: joined with single spaces they give the tail of an
+// unquoted command line, kept in the platform's bytes since it only ever reaches the file system.
 #include "../command_line.h"
 
 namespace op {

@@ -1,8 +1,6 @@
-// The tail is cut from the command line as Windows holds it, quotes and
-// runs of spaces kept, so no argument splitting of the runtime's changes the
-// name the user typed. It stays UTF-8: in the ANSI code page a name could
-// turn into another one (Ł into L, a character the code page lacks into the
-// wildcard '?').
+// The tail is cut from the command line as Windows holds it, quotes and runs of spaces kept, so no
+// argument splitting of the runtime's changes the typed name. It stays UTF-8: in the ANSI code
+// page a name could turn into another (Ł into L, a character it lacks into the wildcard '?').
 #include "../command_line.h"
 
 #include <windows.h>
@@ -18,10 +16,9 @@ std::string CommandTail(int, char**) {
   return windows::Utf8FromWide(std::wstring(tail.begin(), tail.end()));
 }
 
-// Names are matched without regard to case here; the raised name is the
-// one the file system and the user see. A name cannot hold a double quote,
-// so a quoted tail (as Tab completion or a file dropped on the program
-// gives it) means the name inside.
+// Names are matched without regard to case here; the raised name is the one the file system and
+// the user see. A name cannot hold a double quote, so a quoted tail (from Tab completion or a
+// file dropped on the program) means the name inside.
 std::string PlatformInputName(std::string_view commandTail) {
   return RaiseToCapitals(UnquotedName(commandTail));
 }
