@@ -6,11 +6,9 @@
 namespace op {
 
 struct ClipboardText {
-  // The clipboard's current text in the 8-bit code page, cut at its first
-  // zero character; empty when the clipboard holds no text.
+  // The clipboard's text in the 8-bit code page, cut at its first zero; empty when it holds none.
   std::string text;
-  // Why the clipboard could not be read at all, for the user; empty when
-  // it was read. An unread clipboard must not pass for an empty one.
+  // Why the clipboard could not be read, for the user: an unread one must not pass for empty.
   std::string failure;
 };
 

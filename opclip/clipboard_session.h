@@ -1,5 +1,4 @@
-// ClipboardSession: opclip's whole dialogue, from the banner to the final
-// key press.
+// ClipboardSession: opclip's whole dialogue, from the banner to the final key press.
 #pragma once
 
 #include <functional>
@@ -12,13 +11,11 @@
 
 namespace op {
 
-// True when the text holds a character of code 50 or more: anything but
-// control characters, space, punctuation up to '/', and the digits 0 and 1.
+// True for a character of code 50 or more: anything but controls, space, punctuation to '/', 0, 1.
 bool HasForeignCharacter(std::string_view text);
 
-// The first field of a typed answer: leading spaces skipped; a field in
-// double quotes runs to the closing quote (or the end); otherwise it runs
-// to the first comma, with trailing spaces removed.
+// The first field of a typed answer: leading spaces skipped; one in double quotes runs to the
+// closing quote (or the end), any other to the first comma, trailing spaces removed.
 std::string FirstField(std::string_view line);
 
 // Returns the exit status: 0, or 1 when the clipboard could not be read,

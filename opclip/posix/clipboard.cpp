@@ -1,6 +1,5 @@
-// The clipboard on Linux, macOS and WSL, read the way terminal programs do:
-// through the desktop's standard clipboard helper, started directly, with a
-// time limit, since some helpers hang when the copying program has quit.
+// The clipboard on Linux, macOS and WSL, read as terminal programs do: through the desktop's
+// clipboard helper, run directly, with a time limit, as some hang once the copying program quit.
 #include "../clipboard.h"
 
 #include <algorithm>
@@ -28,16 +27,13 @@ bool RunningUnderWsl() {
   return text.find("icrosoft") != std::string::npos;
 }
 
-// The helpers to try, in order; the next one is tried only when one is
-// missing or fails.
+// The helpers to try, in order; the next one is tried only when one is missing or fails.
 std::vector<std::vector<std::string>> Helpers() {
   std::vector<std::vector<std::string>> helpers;
 #ifdef __APPLE__
   helpers.push_back({"pbpaste"});
 #endif
-  if (Set("WAYLAND_DISPLAY")) {
-    helpers.push_back({"wl-paste", "--no-newline", "--type", "text"});
-  }
+  if (Set("WAYLAND_DISPLAY")) helpers.push_back({"wl-paste", "--no-newline", "--type", "text"});
   if (Set("DISPLAY")) {
     helpers.push_back({"xclip", "-selection", "clipboard", "-out", "-target", "UTF8_STRING"});
     helpers.push_back({"xsel", "--clipboard", "--output"});
@@ -50,8 +46,7 @@ std::vector<std::vector<std::string>> Helpers() {
   return helpers;
 }
 
-// What a helper says when the clipboard holds no text: an empty
-// clipboard, not a failure.
+// What a helper says when the clipboard holds no text: an empty clipboard, not a failure.
 bool SaysEmpty(const HelperResult& result) {
   for (const char* words : {"not available", "Nothing is copied", "No suitable type"}) {
     if (result.complaint.find(words) != std::string::npos) return true;

@@ -20,8 +20,7 @@ constexpr std::size_t kComplaintLimit = 1024;
 
 int WaitFor(pid_t pid) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   return status;
 }
 
@@ -80,9 +79,8 @@ HelperResult RunHelper(const std::vector<std::string>& command, std::chrono::mil
     return result;  // Missing
   }
 
-  // Until the helper closes its output and ends, within the limit. Its
-  // error output is read on the way; what a child of its keeps open is not
-  // waited for.
+  // Until the helper closes its output and ends, within the limit; its error output is read on the
+  // way. What a child of its keeps open is not waited for.
   const Clock::time_point deadline = Clock::now() + limit;
   ::fcntl(err[0], F_SETFL, O_NONBLOCK);
   bool outOpen = true, errOpen = true, timedOut = false, tooLong = false, chatty = false;
@@ -103,8 +101,7 @@ HelperResult RunHelper(const std::vector<std::string>& command, std::chrono::mil
     if (ready[0].revents != 0) outOpen = Take(out[0], result.output, maxOutput, tooLong) != 0;
     if (ready[1].revents != 0) errOpen = Take(err[0], result.complaint, kComplaintLimit, chatty) != 0;
   }
-  while (errOpen && Take(err[0], result.complaint, kComplaintLimit, chatty) > 0) {
-  }
+  while (errOpen && Take(err[0], result.complaint, kComplaintLimit, chatty) > 0) {}
   ::close(out[0]);
   ::close(err[0]);
   result.complaint.resize(std::min(result.complaint.find('\n'), result.complaint.size()));

@@ -1,5 +1,4 @@
-// Runs a helper program directly (no shell) with no input, and collects
-// what it prints, within a time limit.
+// Runs a helper program directly (no shell) with no input and collects its output, in a time limit.
 #pragma once
 
 #include <chrono>
@@ -16,8 +15,7 @@ struct HelperResult {
   int exitStatus = 0;     // when it failed: its exit status, or 128 + signal
 };
 
-// A helper that outlives `limit` is killed and reaped, as is one whose
-// output runs past `maxOutput` bytes.
+// A helper that outlives `limit`, or whose output passes `maxOutput` bytes, is killed and reaped.
 HelperResult RunHelper(const std::vector<std::string>& command, std::chrono::milliseconds limit,
                        std::size_t maxOutput = std::size_t{256} << 20);
 

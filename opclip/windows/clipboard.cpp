@@ -1,5 +1,4 @@
-// The Windows clipboard, read as Unicode text so that the system converts
-// from whatever format the copying program put there.
+// The Windows clipboard, read as Unicode text so the system converts from any format put there.
 #include "../clipboard.h"
 
 #include <windows.h>
@@ -10,12 +9,10 @@
 
 namespace op {
 
-// Whether there is text is asked only once the clipboard is open, so the
-// answer holds for what is read.
+// Whether there is text is asked only once the clipboard is open, so the answer holds.
 ClipboardText ReadClipboardText() {
-  // Other programs (clipboard viewers, remote desktops) open the clipboard
-  // for a moment now and then; only one that keeps it through ten tries
-  // 20 ms apart is "in use".
+  // Others (clipboard viewers, remote desktops) open the clipboard for a moment now and then;
+  // only one that keeps it through ten tries 20 ms apart is "in use".
   for (int attempt = 1; !OpenClipboard(nullptr); ++attempt) {
     if (attempt == 10) return {{}, "Clipboard not read: in use by another program"};
     Sleep(20);
@@ -27,8 +24,7 @@ ClipboardText ReadClipboardText() {
     if (units == nullptr) {
       result.failure = "Clipboard not read: its text cannot be reached";
     } else {
-      // The text ends at its first zero, or with the memory block if the
-      // copying program left that out.
+      // The text ends at its first zero, or with the memory block if the copier left that out.
       const wchar_t* end = units + GlobalSize(data) / sizeof(wchar_t);
       result.text = windows::CodePageFromWide({units, std::find(units, end, L'\0')});
       GlobalUnlock(data);
