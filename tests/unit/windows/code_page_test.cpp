@@ -8,11 +8,6 @@
 namespace op {
 namespace {
 
-bool SingleByteCodePage() {
-  CPINFO info{};
-  return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
-}
-
 // Names as WTF-8: every UTF-16 text, lone surrogates too, there and back.
 TEST(WindowsCodePage, NamesAsUtf8) {
   const std::wstring name = L"a\u00E4\u0141\u30D5\xD83D\xDE00\xDC00\xD800z\xD800";
@@ -24,7 +19,8 @@ TEST(WindowsCodePage, NamesAsUtf8) {
 }
 
 TEST(WindowsCodePage, EveryByteOfASingleByteCodePageGoesThereAndBack) {
-  if (!SingleByteCodePage()) GTEST_SKIP() << "the code page " << GetACP() << " has lead bytes";
+  CPINFO info{};
+  if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize != 1) GTEST_SKIP() << "lead bytes";
   for (int byte = 1; byte < 256; ++byte) {
     const std::string one(1, static_cast<char>(byte));
     const std::u32string code = FromCodePage(one);
@@ -36,7 +32,6 @@ TEST(WindowsCodePage, EveryByteOfASingleByteCodePageGoesThereAndBack) {
 TEST(WindowsCodePage, ACharacterPastTheBasicPlaneIsOneReplacement) {
   if (GetACP() == CP_UTF8) GTEST_SKIP() << "UTF-8 holds every character";
   EXPECT_EQ(ToCodePage(U"a\U0001F600b\U0010FFFFc"), "a?b?c");
-  EXPECT_EQ(ToCodePage(U"\u4E2D"), "?");
   EXPECT_EQ(ToCodePage(U""), "");
   EXPECT_EQ(FromCodePage(""), U"");
 }
