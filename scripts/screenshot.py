@@ -16,23 +16,20 @@ straight from the screen's cells. Needs tmux and nothing else.
 import argparse
 import os
 import re
-import shlex
 import shutil
-import subprocess
 import sys
 import tempfile
-import time
-import uuid
 from xml.sax.saxutils import escape
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
+from tmux_driver import QUESTION, STATUS_FILE, TmuxPane, launch_script  # noqa: E402
+
 EXAMPLE = os.path.join(REPO, "examples", "OpBits.txt")
 DEFAULT_OUTPUT = os.path.join(REPO, "docs", "opfile-run.svg")
 COMMENT = "DL1ABC JO31"
-QUESTION = "Callsign used, or other comments for .INC file"
 WIDTH, HEIGHT = 80, 24
-WAIT_SECONDS = 15.0
-POLL_SECONDS = 0.05
 
 # The 16 colours of the PC text screen, in ANSI order (SGR 30-37, then the
 # bright ones 90-97): the colours the DOS original showed.
@@ -48,61 +45,12 @@ CELL_W = 8.4  # the advance of a monospace font at 14 px (0.6 em)
 CELL_H = 18
 PAD = 12
 
-_ESCAPE = re.compile(r"\x1b\[(?P<csi>[0-9;:?]*)(?P<final>[@-~])"
-                     r"|\x1b\][^\x07\x1b]*(?:\x07|\x1b\\)"
-                     r"|\x1b[()][0-9A-Za-z]|\x1b[=>78]")
 
-
-def apply_sgr(params, fg, bg):
-    """The colours (palette indexes) after one SGR sequence."""
-    codes = [int(p) if p else 0 for p in re.split(r"[;:]", params)] if params else [0]
-    i = 0
-    while i < len(codes):
-        code = codes[i]
-        if code == 0:
-            fg, bg = DEFAULT_FG, DEFAULT_BG
-        elif 30 <= code <= 37:
-            fg = code - 30
-        elif 90 <= code <= 97:
-            fg = code - 90 + 8
-        elif code == 39:
-            fg = DEFAULT_FG
-        elif 40 <= code <= 47:
-            bg = code - 40
-        elif 100 <= code <= 107:
-            bg = code - 100 + 8
-        elif code == 49:
-            bg = DEFAULT_BG
-        elif code in (38, 48) and i + 2 < len(codes) and codes[i + 1] == 5:
-            index = codes[i + 2] if codes[i + 2] < 16 else (DEFAULT_FG if code == 38 else DEFAULT_BG)
-            if code == 38:
-                fg = index
-            else:
-                bg = index
-            i += 2
-        i += 1
-    return fg, bg
-
-
-def parse_capture(captured):
-    """Rows of (character, fg, bg) cells from `capture-pane -p -e` output.
-
-    tmux sends an SGR sequence only where the colours change, and carries the
-    colours over line ends, so they are followed through the whole capture.
-    """
-    rows = []
-    fg, bg = DEFAULT_FG, DEFAULT_BG
-    for line in captured.split("\n")[:HEIGHT]:
-        row, pos = [], 0
-        for match in _ESCAPE.finditer(line):
-            row.extend((ch, fg, bg) for ch in line[pos:match.start()])
-            if match.group("final") == "m":
-                fg, bg = apply_sgr(match.group("csi"), fg, bg)
-            pos = match.end()
-        row.extend((ch, fg, bg) for ch in line[pos:])
-        rows.append(row[:WIDTH])
-    rows.extend([] for _ in range(HEIGHT - len(rows)))
-    return rows
+def palette_cells(row):
+    """(character, fg, bg) with palette indexes for the cells of one row."""
+    def index(code, base, default):  # SGR 30-37 or 90-97 (40-47, 100-107): 0-15
+        return default if code is None else code - base - (52 if code >= base + 60 else 0)
+    return [(cell.char, index(cell.fg, 30, DEFAULT_FG), index(cell.bg, 40, DEFAULT_BG)) for cell in row]
 
 
 def render_svg(rows, cursor=None):
@@ -159,59 +107,6 @@ def render_svg(rows, cursor=None):
     return "\n".join(out) + "\n"
 
 
-class Pane:
-    def __init__(self, workdir, command):
-        self.server = "screenshot-%d-%s" % (os.getpid(), uuid.uuid4().hex[:8])
-        self.env = dict(os.environ, TERM="xterm-256color")
-        self.env.pop("TMUX", None)
-        self.workdir = workdir
-        script = ("cd %s || exit 1; printf '\\033[H\\033[2J'; %s; echo $? > status.tmp; "
-                  "mv status.tmp status; sleep 600" % (shlex.quote(workdir), command))
-        self.socket = None
-        try:
-            self.tmux("new-session", "-d", "-x", str(WIDTH), "-y", str(HEIGHT), "-c", workdir,
-                      "sh -c %s" % shlex.quote(script))
-            self.socket = self.tmux("display-message", "-p", "#{socket_path}").strip()
-        except BaseException:
-            self.close()
-            raise
-
-    def tmux(self, *args):
-        result = subprocess.run(["tmux", "-L", self.server, "-f", "/dev/null", *args],
-                                env=self.env, capture_output=True, text=True, timeout=10)
-        if result.returncode != 0:
-            raise RuntimeError("tmux %s failed: %s" % (" ".join(args), result.stderr.strip()))
-        return result.stdout
-
-    def close(self):
-        subprocess.run(["tmux", "-L", self.server, "-f", "/dev/null", "kill-server"],
-                       env=self.env, capture_output=True, timeout=10, check=False)
-        # tmux leaves its socket file behind.
-        if self.socket and os.path.exists(self.socket):
-            os.unlink(self.socket)
-
-    def lines(self):
-        return [line.rstrip() for line in self.tmux("capture-pane", "-p").split("\n")]
-
-    def wait_for(self, what, predicate):
-        deadline = time.monotonic() + WAIT_SECONDS
-        while not predicate(self.lines()):
-            if time.monotonic() > deadline:
-                raise RuntimeError("timed out waiting for %s; pane:\n%s"
-                                   % (what, "\n".join(self.lines())))
-            time.sleep(POLL_SECONDS)
-
-    def wait_for_status(self):
-        path = os.path.join(self.workdir, "status")
-        deadline = time.monotonic() + WAIT_SECONDS
-        while not os.path.exists(path):
-            if time.monotonic() > deadline:
-                raise RuntimeError("opfile did not end after the key press")
-            time.sleep(POLL_SECONDS)
-        with open(path) as f:
-            return int(f.read())
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("opfile", help="the built opfile program")
@@ -226,33 +121,31 @@ def main():
         bits = sum(1 for byte in f.read() if byte in b"01")
 
     workdir = tempfile.mkdtemp(prefix="opfile-screenshot-")
-    pane = None
+    pane = TmuxPane(WIDTH, HEIGHT)
     try:
         shutil.copy(EXAMPLE, os.path.join(workdir, "OpBits.txt"))
         with open(os.path.join(workdir, "OpSymbs.inc"), "wb") as f:
             f.write(b";an older run\r\n\r\n")
-        pane = Pane(workdir, shlex.quote(opfile))
-        pane.wait_for("the question", lambda ls: any(l.startswith(QUESTION) for l in ls))
-        pane.tmux("send-keys", "-l", COMMENT)
-        pane.tmux("send-keys", "Enter")
+        pane.start(launch_script(workdir, [opfile]), workdir)
+        pane.wait_for_text(QUESTION.rstrip())
+        pane.send_text(COMMENT)
+        pane.send_keys("Enter")
         summary = " %d Bits" % bits
-        pane.wait_for(repr(summary), lambda ls: summary in ls)
-        captured = pane.tmux("capture-pane", "-p", "-e")
+        rows = [palette_cells(row) for row in pane.wait_until(lambda lines: summary in lines, repr(summary))]
         x, y, visible = pane.tmux("display-message", "-p",
                                   "#{cursor_x} #{cursor_y} #{cursor_flag}").split()
-        pane.tmux("send-keys", "-l", "x")
-        status = pane.wait_for_status()
+        pane.send_text("x")
+        status = int(pane.wait_for_file(os.path.join(workdir, STATUS_FILE)))
         if status != 0:
             sys.exit("opfile ended with status %d" % status)
         with open(os.path.join(workdir, "OpSymbs.inc"), "rb") as f:
             if not f.read().startswith((";" + COMMENT + "\r\n").encode()):
                 sys.exit("OpSymbs.inc was not rewritten with the comment")
     finally:
-        if pane is not None:
-            pane.close()
+        pane.close()
         shutil.rmtree(workdir, True)
 
-    svg = render_svg(parse_capture(captured), (int(x), int(y)) if visible == "1" else None)
+    svg = render_svg(rows, (int(x), int(y)) if visible == "1" else None)
     os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
     with open(args.output, "w", encoding="utf-8") as f:
         f.write(svg)

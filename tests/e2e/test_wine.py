@@ -23,11 +23,11 @@ import unittest
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_driver import (ScratchTestCase, PID_FILE, STATUS_FILE, STTY_AFTER, STTY_BEFORE,  # noqa: E402
-                         TmuxPane, launch_script, row_text, visible_colours)
+from tmux_driver import (ScratchTestCase, OLD_INCLUDE, OVERWRITE_NOTICE, PID_FILE, QUESTION,  # noqa: E402
+                         STATUS_FILE, STTY_AFTER, STTY_BEFORE, TmuxPane, bit_groups, expected_include,
+                         launch_script, row_text, visible_colours)
 import test_opclip as linux_opclip  # noqa: E402  (module only: its tests are not run here)
-from test_opfile import OVERWRITE_NOTICE, QUESTION, bit_groups, expected_include  # noqa: E402
-from test_opclip import ABORT, GLYPHS, OLD_INCLUDE, WIDTH, expected_screen, start_xvfb  # noqa: E402
+from test_opclip import ABORT, GLYPHS, WIDTH, expected_screen, start_xvfb  # noqa: E402
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.path.join(REPO, "build", "windows")

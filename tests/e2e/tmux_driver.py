@@ -1,8 +1,9 @@
 """Drive a console program inside a private tmux server and read its screen.
 
-Shared by the end-to-end tests of the console tools.  Every pane lives in its
-own tmux server (``tmux -L <unique name> -f /dev/null``), so tests never see
-each other's windows or the user's own tmux configuration.
+Shared by the end-to-end tests of the console tools and scripts/screenshot.py.
+Every pane lives in its own tmux server (``tmux -L <unique name> -f
+/dev/null``), so tests never see each other's windows or the user's own tmux
+configuration.
 """
 
 import fcntl
@@ -18,7 +19,7 @@ import time
 import unittest
 import uuid
 from dataclasses import dataclass
-from typing import Callable, List, Optional, Sequence
+from typing import List, Optional, Sequence
 
 DEFAULT_TIMEOUT = 10.0
 POLL_INTERVAL = 0.05
@@ -28,13 +29,37 @@ STATUS_FILE = "status"          # exit status as the shell reports it (128+N for
 PID_FILE = "pid"                # process id of the program under test
 STTY_BEFORE = "stty.before"     # `stty -g` of the pane's terminal before the run
 STTY_AFTER = "stty.after"       # ... and after it
+LAUNCH_FILES = (STATUS_FILE, PID_FILE, STTY_BEFORE, STTY_AFTER)
+
+# What both tools say and write, and an older OpSymbs.inc.
+QUESTION = "Callsign used, or other comments for .INC file  "
+OVERWRITE_NOTICE = "    Overwriting old OpSymbs.inc"
+WRITTEN = "OpSymbs.inc Written"
+OLD_INCLUDE = b";old comment\r\n\r\n        de   b'11110000'\r\n"
+NOT_BITS = bytes(b for b in range(256) if b not in b"01")
+# SGR codes of the colours the tools use: 7, 3 and the black background.
+GREY, CYAN, BLACK = 37, 36, 40
+
+
+def bit_groups(data):
+    """The groups of eight bits of a text or of bytes, the last padded with
+    zeros, and the number of bits."""
+    bits = (data.encode() if isinstance(data, str) else data).translate(None, NOT_BITS).decode()
+    return [bits[i:i + 8].ljust(8, "0") for i in range(0, len(bits), 8)], len(bits)
+
+
+def expected_include(comment, data):
+    """OpSymbs.inc for a comment and the text or bytes fed."""
+    groups, _ = bit_groups(data)
+    lines = [";" + comment, ""] + (["        de   b'%s'" % g for g in groups] or ["'"])
+    return "".join(line + "\r\n" for line in lines).encode("cp1252")
 
 
 @dataclass(frozen=True)
 class Cell:
     char: str
-    fg: Optional[int]  # SGR foreground code (30-37, 90-97), ("256", n), ("rgb", r, g, b) or None = default
-    bg: Optional[int]  # SGR background code (40-47, 100-107), ... or None = default
+    fg: Optional[int]  # SGR foreground code (30-37, 90-97) or None = default
+    bg: Optional[int]  # SGR background code (40-47, 100-107) or None = default
 
 
 _ESCAPE = re.compile(
@@ -45,45 +70,18 @@ _ESCAPE = re.compile(
 )
 
 
-def _palette(index: int, base: int, bright_base: int):
-    """A 256-colour index, folded onto the 16 basic SGR codes where it is one."""
-    if 0 <= index < 8:
-        return base + index
-    if 8 <= index < 16:
-        return bright_base + index - 8
-    return ("256", index)
-
-
 def _apply_sgr(params: str, fg, bg):
-    codes = [int(p) if p else 0 for p in re.split(r"[;:]", params)] if params else [0]
-    i = 0
-    while i < len(codes):
-        code = codes[i]
+    # tmux gives the 16 colours as 30-37/90-97 and 40-47/100-107; other
+    # codes (bold, underline, ...) do not change colours.
+    for code in (int(p or 0) for p in re.split(r"[;:]", params)):
         if code == 0:
             fg = bg = None
         elif 30 <= code <= 37 or 90 <= code <= 97:
             fg = code
-        elif code == 39:
-            fg = None
         elif 40 <= code <= 47 or 100 <= code <= 107:
             bg = code
-        elif code == 49:
-            bg = None
-        elif code in (38, 48) and i + 1 < len(codes):
-            if codes[i + 1] == 5 and i + 2 < len(codes):
-                colour = _palette(codes[i + 2], code - 8, code + 52)
-                i += 2
-            elif codes[i + 1] == 2 and i + 4 < len(codes):
-                colour = ("rgb",) + tuple(codes[i + 2:i + 5])
-                i += 4
-            else:
-                colour = None
-            if code == 38:
-                fg = colour
-            else:
-                bg = colour
-        # Other codes (bold, underline, reverse, ...) do not change colours.
-        i += 1
+        elif code in (39, 49):
+            fg, bg = (None, bg) if code == 39 else (fg, None)
     return fg, bg
 
 
@@ -123,6 +121,16 @@ class DeadlineError(AssertionError):
     pass
 
 
+def wait_for(predicate, what, timeout=DEFAULT_TIMEOUT, explain=lambda: ""):
+    """Polls predicate() until it gives something true, and returns that."""
+    deadline = time.monotonic() + timeout
+    while not (result := predicate()):
+        if time.monotonic() > deadline:
+            raise DeadlineError("timed out after %.0f s waiting for %s%s" % (timeout, what, explain()))
+        time.sleep(POLL_INTERVAL)
+    return result
+
+
 class TmuxPane:
     """One pane in a private tmux server."""
 
@@ -130,13 +138,12 @@ class TmuxPane:
         self.width = width
         self.height = height
         self.server = "e2e-%d-%s" % (os.getpid(), uuid.uuid4().hex[:10])
-        self.started = False
+        self.socket = None
         self.env = dict(os.environ)
         self.env.setdefault("TERM", "xterm-256color")
         self.env["LC_ALL"] = "C.UTF-8"  # a terminal that can show every glyph
         self.env.pop("TMUX", None)  # never talk to an enclosing tmux
 
-    # -- tmux plumbing ----------------------------------------------------
     def tmux(self, *args: str, check: bool = True) -> str:
         result = subprocess.run(
             ["tmux", "-L", self.server, "-f", "/dev/null", *args],
@@ -149,19 +156,17 @@ class TmuxPane:
     def start(self, shell_command: str, cwd: str) -> None:
         self.tmux("new-session", "-d", "-x", str(self.width), "-y", str(self.height),
                   "-c", cwd, shell_command)
-        self.started = True
+        self.socket = self.tmux("display-message", "-p", "#{socket_path}").strip()
 
     def close(self) -> None:
-        if self.started:
+        if self.socket:
             self.tmux("kill-server", check=False)
-            self.started = False
-
-    # -- reading the screen ----------------------------------------------
-    def capture_raw(self) -> str:
-        return self.tmux("capture-pane", "-p", "-e")
+            if os.path.exists(self.socket):  # tmux leaves it behind
+                os.unlink(self.socket)
+            self.socket = None
 
     def cells(self) -> List[List[Cell]]:
-        rows = parse_screen(self.capture_raw())
+        rows = parse_screen(self.tmux("capture-pane", "-p", "-e"))
         rows.extend([] for _ in range(self.height - len(rows)))
         return rows
 
@@ -185,35 +190,22 @@ class TmuxPane:
         so tmux keeps the window's bell flag set)."""
         return self.tmux("display-message", "-p", "#{window_bell_flag}").strip() == "1"
 
-    def wait_until(self, predicate: Callable[[List[str]], bool], what: str,
-                   timeout: float = DEFAULT_TIMEOUT) -> List[List[Cell]]:
+    def wait_until(self, predicate, what, timeout=DEFAULT_TIMEOUT) -> List[List[Cell]]:
         """Poll the pane until predicate(lines) holds; return the cells then."""
-        deadline = time.monotonic() + timeout
-        while True:
+        def ready():
             cells = self.cells()
-            if predicate([row_text(row) for row in cells]):
-                return cells
-            if time.monotonic() > deadline:
-                raise DeadlineError("timed out after %.0f s waiting for %s; pane:\n%s"
-                                    % (timeout, what, self.dump()))
-            time.sleep(POLL_INTERVAL)
+            return cells if predicate([row_text(row) for row in cells]) else None
+        return wait_for(ready, what, timeout, lambda: "; pane:\n" + self.dump())
 
     def wait_for_text(self, text: str, timeout: float = DEFAULT_TIMEOUT) -> List[List[Cell]]:
-        return self.wait_until(lambda lines: any(text in line for line in lines),
-                               repr(text), timeout)
+        return self.wait_until(lambda lines: any(text in line for line in lines), repr(text), timeout)
 
     def wait_for_file(self, path: str, timeout: float = DEFAULT_TIMEOUT) -> str:
         """Wait until a file the launch script writes exists; return its content."""
-        deadline = time.monotonic() + timeout
-        while not os.path.exists(path):
-            if time.monotonic() > deadline:
-                raise DeadlineError("timed out after %.0f s waiting for %s; pane:\n%s"
-                                    % (timeout, path, self.dump()))
-            time.sleep(POLL_INTERVAL)
+        wait_for(lambda: os.path.exists(path), path, timeout, lambda: "; pane:\n" + self.dump())
         with open(path) as f:
             return f.read()
 
-    # -- typing ------------------------------------------------------------
     def send_text(self, text: str) -> None:
         self.tmux("send-keys", "-l", text)
 
@@ -316,7 +308,8 @@ def launch_script(workdir: str, argv: Sequence[str], redirects: str = "",
 
 
 class ScratchTestCase(unittest.TestCase):
-    """A test that works in a fresh scratch directory (self.dir) of its own."""
+    """A test that works in a fresh scratch directory (self.dir) of its own,
+    with the steps of a run in a pane (self.pane) that the tools share."""
 
     def setUp(self):
         self.dir = self.new_dir()
@@ -331,6 +324,23 @@ class ScratchTestCase(unittest.TestCase):
         with open(path, "rb") as f:
             return f.read()
 
+    def file(self, name, data=None):
+        """The path of `name` in the scratch directory, written first if data is given."""
+        path = os.path.join(self.dir, name)
+        if data is not None:
+            with open(path, "wb") as f:
+                f.write(data)
+        return path
+
+    def snapshot(self):
+        """What the scratch directory holds, the launch files aside: each
+        file's bytes, a link's target, a directory's names."""
+        def content(path):
+            if os.path.islink(path):
+                return os.readlink(path)
+            return sorted(os.listdir(path)) if os.path.isdir(path) else self.read(path)
+        return {name: content(self.file(name)) for name in os.listdir(self.dir) if name not in LAUNCH_FILES}
+
     def assert_help_and_version(self, program, usage_line):
         """--help and --version answer on standard output and touch nothing."""
         name = os.path.basename(program)
@@ -342,10 +352,97 @@ class ScratchTestCase(unittest.TestCase):
             self.assertRegex(run.stdout, re.compile(answer), option)
         self.assertEqual(os.listdir(self.dir), [])
 
-    def file(self, name, data=None):
-        """The path of `name` in the scratch directory, written first if data is given."""
-        path = os.path.join(self.dir, name)
-        if data is not None:
-            with open(path, "wb") as f:
-                f.write(data)
-        return path
+    # -- a run in a pane -------------------------------------------------------
+    def start(self, argv, redirects="", width=80, height=24):
+        self.pane = TmuxPane(width, height)
+        self.addCleanup(self.pane.close)
+        self.pane.start(launch_script(self.dir, argv, redirects), self.dir)
+
+    def status(self, timeout=DEFAULT_TIMEOUT):
+        return int(self.pane.wait_for_file(self.file(STATUS_FILE), timeout))
+
+    def answer(self, question, typing):
+        """Types at `question` a text, or (keys, text, what follows the question
+        then) steps, then Enter."""
+        self.pane.wait_for_text(question.rstrip())
+        for keys, text, shown in [((), typing, typing)] if isinstance(typing, str) else typing:
+            if keys:
+                self.pane.send_keys(*keys)
+            if "Escape" in keys:
+                time.sleep(0.3)  # a person's pause, so Escape and the next key are not Alt+key
+            if text:
+                self.pane.send_text(text)
+            self.pane.wait_until(lambda lines: (question + shown).rstrip() in lines,
+                                 "%r after %s %r" % (shown, keys, text))
+            self.assertFalse(os.path.exists(self.file(STATUS_FILE)), "program ended after %s" % (keys,))
+        self.pane.send_keys("Enter")
+
+    def assert_waiting_for_key(self):
+        time.sleep(0.5)  # give a wrongly exiting program the chance to do so
+        self.assertFalse(os.path.exists(self.file(STATUS_FILE)),
+                         "program ended without waiting for a key:\n" + self.pane.dump())
+
+    def press_key(self, *keys):
+        """Presses a key (x unless given); returns the exit status. Nothing is
+        written after the key."""
+        screen = self.pane.lines()
+        self.pane.send_keys(*keys) if keys else self.pane.send_text("x")
+        status = self.status()
+        self.assertEqual(self.pane.lines(), screen, "output after the key")
+        return status
+
+    def assert_terminal_restored(self):
+        self.assertEqual(self.read(self.file(STTY_BEFORE)), self.read(self.file(STTY_AFTER)),
+                         "stty -g differs after the run")
+
+    def assert_screen(self, cells, rows):
+        """The pane shows `rows` (text, (fg, bg) of every cell written, or None)
+        from the top, or once they have scrolled, their last ones above the
+        row where the cursor waits, and nothing else."""
+        rows = rows + [("", None)]
+        rows = rows[-len(cells):] if len(rows) > len(cells) else rows + [("", None)] * (len(cells) - len(rows))
+        dump = "\n" + self.pane.dump()
+        self.assertEqual([row_text(row) for row in cells], [text.rstrip() for text, _ in rows], dump)
+        for i, (text, colours) in enumerate(rows):
+            if colours:
+                written = cells[i][:len(row_text(cells[i]))]
+                self.assertEqual({(cell.fg, cell.bg) for cell in written}, {colours}, "row %d%s" % (i, dump))
+            if text != text.rstrip():  # its trailing spaces
+                self.assertEqual(self.pane.written_lines()[i], text, dump)
+
+    def run_writing(self, argv, answers, rows, include, redirects="", size=(80, 24)):
+        """A run that writes OpSymbs.inc: each (question, typing) answered, the
+        screen `rows`, no bell, a wait for one key, exit status 0, OpSymbs.inc
+        holding `include` and nothing else changed, the terminal's modes back."""
+        before = self.snapshot()
+        self.start(argv, redirects, *size)
+        for question, typing in answers:
+            self.answer(question, typing)
+        self.assert_screen(self.pane.wait_until(lambda lines: rows[-1][0] in lines, repr(rows[-1][0])), rows)
+        self.assertFalse(self.pane.bell_rung(), "bell on a successful run")
+        self.assert_waiting_for_key()
+        self.assertEqual(self.press_key("S-F3"), 0)  # a key shaped like a cursor report
+        self.assertEqual(self.snapshot(), dict(before, **{"OpSymbs.inc": include}))
+        self.assert_terminal_restored()
+
+    def run_not_writing(self, argv, rows, status, question, meanwhile=None):
+        """A run that writes nothing: the answer that `rows` show after
+        `question` typed, after `meanwhile` has happened; then the bell, a wait
+        for a key before exit status 1 or none before 0, the screen `rows`, and
+        the scratch directory and the terminal's modes as they were."""
+        answers = [text[len(question):] for text, _ in rows if text.startswith(question)]
+        before = self.snapshot()
+        self.start(argv)
+        if meanwhile:
+            self.pane.wait_for_text(question.rstrip())
+            meanwhile()
+            before = self.snapshot()
+        for answer in answers:
+            self.answer(question, answer)
+        self.pane.wait_until(lambda _: self.pane.bell_rung(), "the bell")
+        if status:
+            self.assert_waiting_for_key()
+        self.assertEqual(self.press_key() if status else self.status(), status)
+        self.assert_screen(self.pane.cells(), rows)
+        self.assertEqual(self.snapshot(), before)
+        self.assert_terminal_restored()
