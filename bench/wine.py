@@ -13,6 +13,7 @@ next to the program's build.
 
 import argparse
 import os
+import pathlib
 import random
 import shutil
 import subprocess
@@ -31,8 +32,7 @@ COMMENT = "DL1ABC"
 
 
 def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    return pathlib.Path(path).read_bytes()
 
 
 def write(path, rows):
