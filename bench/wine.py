@@ -24,7 +24,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
-from test_opfile import QUESTION, bit_groups, expected_include  # noqa: E402
+from tmux_driver import QUESTION, bit_groups, expected_include  # noqa: E402
 from tmux_driver import STATUS_FILE, TmuxPane, launch_script, row_text  # noqa: E402
 
 WINE = shutil.which("wine64") or shutil.which("wine")
