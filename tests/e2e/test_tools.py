@@ -72,11 +72,11 @@ class OpfileTest(ScratchTestCase):
         self.file("OpBits.txt", data := bits_text(400000))
 
         def echo():  # resized while the program is held in its echo by a tmux that reads none of it
-            server = int(self.pane.tmux("display-message", "-p", "#{pid}"))
+            tmux = int(self.pane.tmux("display-message", "-p", "#{pid}"))
             self.pane.wait_for_text(QUESTION.rstrip()), self.pane.send_text("DL1")
-            self.pane.send_keys("Enter"), os.kill(server, signal.SIGSTOP)
+            self.pane.send_keys("Enter"), os.kill(tmux, signal.SIGSTOP), self.addCleanup(os.kill, tmux, signal.SIGCONT)
             wait_for(lambda: any(name.startswith(".OpSymbs.inc") for name in os.listdir(self.dir)), "the new file")
-            os.kill(pid := int(self.read(self.file(PID_FILE))), signal.SIGSTOP), os.kill(server, signal.SIGCONT)
+            os.kill(pid := int(self.read(self.file(PID_FILE))), signal.SIGSTOP), os.kill(tmux, signal.SIGCONT)
             self.pane.tmux("resize-window", "-x", "13", "-y", "40"), os.kill(pid, signal.SIGCONT)
         cells = self.run_tool([OPFILE], [], " 400000 Bits", 0, expected_include("DL1", data), during=echo)
         last = ["     " + group for group in bit_groups(data)[0][-2:]]  # in rows of 13: an empty one after each
