@@ -22,13 +22,18 @@ using testing::FakeConsole, testing::ScratchDir;
 
 TEST(TextConsole, PlacementAndLineEditor) {
   // In `ops` '|' ends the line, '#' changes to colour 3, '%' writes -5 and the lowest number, '?' reads a line from `keys`.
-  struct Case { int width, height; Position start; std::string ops; std::u32string keys; std::optional<std::string> line; std::vector<std::string> lines; int row, column; };
+  struct Case {
+    int width, height; Position start; std::string ops; std::u32string keys;
+    std::optional<std::string> line; std::vector<std::string> lines; int row, column;
+  };
   const std::string full(kMaxLineLength - 1, '7');
   const Case cases[] = {{10, 4, {2, 3}, "a\r\n\xE9", U"", {}, {"", "  a\r\n\u00E9"}, 2, 7}, {4, 3, {3, 1}, "abcd", U"", {}, {"", "", "abcd"}, 3, 1},
       {4, 3, {3, 1}, "abcd#e", U"", {}, {"", "", "abcd", "e"}, 3, 2}, {4, 5, {1, 1}, "abcde", U"", {}, {"abcd", "e"}, 2, 2},
       {4, 5, {1, 1}, "abcd|x", U"", {}, {"abcd", "", "x"}, 3, 2}, {4, 5, {5, 1}, "wxyz|q", U"", {}, {"", "", "", "", "wxyz", "", "q"}, 5, 2},
       {4, 5, {5, 1}, "w|", U"", {}, {"", "", "", "", "w"}, 5, 1}, {30, 2, {1, 1}, "%", U"", {}, {"-5 -9223372036854775808"}, 1, 25},
-      {40, 3, {1, 3}, "?", U"\bab\bc\uE000\uE001\uE002\t\x1b\x03\n \u00E9\u20AC\u4E2D\r", "ac \xE9\x80?", {"  ac \u00E9\u20AC\u4E2D"}, 2, 1},  // no-character keys
+      // keys that give no character
+      {40, 3, {1, 3}, "?", U"\bab\bc\uE000\uE001\uE002\t\x1b\x03\n \u00E9\u20AC\u4E2D\r", "ac \xE9\x80?",
+       {"  ac \u00E9\u20AC\u4E2D"}, 2, 1},
       {4, 3, {2, 3}, "?", U"abcdef\b\b\b\b\bZ\r", "aZ", {"", "  aZ"}, 3, 1},  // back over a row's start and a pending scroll
       {10001, 3, {1, 1}, "?", std::u32string(kMaxLineLength, U'7') + U"8\b9\r", full + "9", {full + "9"}, 2, 1},
       {10, 3, {1, 1}, "?", U"ab", std::nullopt, {"ab"}, 1, 3}};  // the keyboard went away before Enter
@@ -48,10 +53,14 @@ TEST(TextConsole, PlacementAndLineEditor) {
 
 TEST(CommandLine, CapitalsAndQuotedNames) {
   // イ is E3 82 A4, A4 being the last byte of ä too; one quoted name stands for the name inside.
-  for (const auto& [name, raised] : {std::pair<std::string, std::string>{"bits-09.txt", "BITS-09.TXT"}, {"äöüéñåç", "ÄÖÜÉÑÅÇ"}, {"ファイル.txt Łł ÿ", "ファイル.TXT Łł ÿ"}}) {
+  const std::pair<std::string, std::string> names[] = {
+      {"bits-09.txt", "BITS-09.TXT"}, {"äöüéñåç", "ÄÖÜÉÑÅÇ"}, {"ファイル.txt Łł ÿ", "ファイル.TXT Łł ÿ"}};
+  for (const auto& [name, raised] : names) {
     EXPECT_EQ(RaiseToCapitals(name), raised);
   }
-  for (const std::string tail : {"\"a\" \"b\"", "\"a", "a \"b\"", "\"my bits.txt\"  "}) EXPECT_EQ(UnquotedName(tail), tail[1] == 'm' ? "my bits.txt" : tail);
+  for (const std::string tail : {"\"a\" \"b\"", "\"a", "a \"b\"", "\"my bits.txt\"  "}) {
+    EXPECT_EQ(UnquotedName(tail), tail[1] == 'm' ? "my bits.txt" : tail);
+  }
 }
 
 std::string Data(const std::string& bits) { return "        de   b'" + bits + "'\r\n"; }
@@ -59,8 +68,12 @@ const std::string W = "OpSymbs.inc Written", Q = "Callsign used, or other commen
                   Banner = "Generate OPERA Data include file from clipboard", Foreign = "Characters other than '1' and '0' stored in clipboard data",
                   Over = "    Overwriting old OpSymbs.inc", One = "     10000000", Fails = "OpSymbs.inc NOT written: *";
 
-// A dialogue: opfile reads OpBits.txt, opclip the clipboard (none: unread); OpSymbs.inc is `old` ("" none, "/" a directory), then `file`; '*' ends a line matched by its start.
-struct Session { bool opfile; std::optional<std::string> input; std::string old; std::u32string keys; std::vector<std::string> lines; std::string file; int status; std::size_t beeps; };
+// A dialogue: opfile reads OpBits.txt, opclip the clipboard (none: unread); OpSymbs.inc is `old`
+// ("" none, "/" a directory), then `file`; '*' ends a line matched by its start.
+struct Session {
+  bool opfile; std::optional<std::string> input; std::string old; std::u32string keys;
+  std::vector<std::string> lines; std::string file; int status; std::size_t beeps;
+};
 
 TEST(Sessions, Table) {
   std::vector<Session> cases = {
@@ -79,7 +92,8 @@ TEST(Sessions, Table) {
            {",n", 0}, {"n", 1}, {"N", 1}, {"  n", 1}, {"n , more", 1}, {"\"n\"", 1}, {" \"N\" rest", 1}, {"\"n", 1}}) {
     std::vector<std::string> lines = {Banner, Clip, "10 2", Foreign, "Abort   Y/n" + answer};
     if (on) lines.insert(lines.end(), {Over, "", Q + "  C", "", "", "", One, "", W, " 2 Bits"});
-    cases.push_back({false, "10 2", "old", std::u32string(answer.begin(), answer.end()) + (on ? U"\rC\rx" : U"\r"), lines, on ? ";C\r\n\r\n" + Data("10000000") : "old", 0, !on});
+    const std::u32string keys = std::u32string(answer.begin(), answer.end()) + (on ? U"\rC\rx" : U"\r");
+    cases.push_back({false, "10 2", "old", keys, lines, on ? ";C\r\n\r\n" + Data("10000000") : "old", 0, !on});
   }
   for (const Session& c : cases) {
     ScratchDir dir;
@@ -90,9 +104,13 @@ TEST(Sessions, Table) {
     screen.Type(c.keys);
     const auto files = MakePlatformFileSystem();
     const int status = c.opfile ? BitFileSession(console, *files, "")
-                                : ClipboardSession(console, *files, [&] { return c.input ? ClipboardText{*c.input, {}} : ClipboardText{{}, "xclip failed"}; });
+                                : ClipboardSession(console, *files, [&] {
+                                    return c.input ? ClipboardText{*c.input, {}} : ClipboardText{{}, "xclip failed"};
+                                  });
     std::vector<std::string> lines = screen.Lines();
-    for (std::size_t i = 0; i < std::min(lines.size(), c.lines.size()); ++i) lines[i] = c.lines[i].ends_with('*') ? lines[i].substr(0, c.lines[i].size() - 1) + "*" : lines[i];
+    for (std::size_t i = 0; i < std::min(lines.size(), c.lines.size()); ++i) {
+      if (c.lines[i].ends_with('*')) lines[i] = lines[i].substr(0, c.lines[i].size() - 1) + "*";
+    }
     EXPECT_EQ(std::tuple(lines, status, screen.beeps, screen.keys.size() - screen.taken, c.old == "/" ? "/" : ScratchDir::Get("OpSymbs.inc")),
               std::tuple(c.lines, c.status, c.beeps, 0u, c.file)) << c.lines.back();
   }
@@ -100,13 +118,17 @@ TEST(Sessions, Table) {
 
 #ifndef _WIN32
 TEST(KeyDecoder, Table) {
-  // Bytes, the key while more may come and (if not the same) once none came: "wait", or kind (Character, Special, Other), code, "+alt", bytes taken.
-  const std::array<std::string, 3> cases[] = {{"\x1b", "wait", "C27/1"}, {"\x1b[", "wait", "C91+alt/2"}, {"\x1bO", "wait", "C79+alt/2"}, {"\x1b[1;5", "wait", "O0/5"},
-      {"\x1b\x1b[A", "C27/1"}, {"\x1b\x01", "C27/1"}, {"\x1bx", "C120+alt/2"}, {"\x1b" "5", "C53/2"}, {"\x7f", "C8/1"}, {"\n", "C13/1"}, {"\xf0\x9f\x98\x80", "C128512/4"},
-      {"\xc3(", "C65533/1"}, {"\xe2\x82", "wait", "C65533/2"}, {"\x1b[Ax", "S0/3"}, {"\x1b[1;5Cx", "S0/6"}, {"\x1bOPx", "S0/3"}, {"\x1b[1;2Rx", "S0/6"},
-      {"\x1b[?1;2ca", "O0/7"}, {"\x1b[M\xff\x80\x1b" "a", "O0/6"}};
+  // Bytes, the key while more may come and (if not the same) once none came: "wait", or kind
+  // (Character, Special, Other), code, "+alt", bytes taken.
+  const std::array<std::string, 3> cases[] = {{"\x1b", "wait", "C27/1"}, {"\x1b[", "wait", "C91+alt/2"},
+      {"\x1bO", "wait", "C79+alt/2"}, {"\x1b[1;5", "wait", "O0/5"}, {"\x1b\x1b[A", "C27/1"}, {"\x1b\x01", "C27/1"},
+      {"\x1bx", "C120+alt/2"}, {"\x1b" "5", "C53/2"}, {"\x7f", "C8/1"}, {"\n", "C13/1"}, {"\xf0\x9f\x98\x80", "C128512/4"},
+      {"\xc3(", "C65533/1"}, {"\xe2\x82", "wait", "C65533/2"}, {"\x1b[Ax", "S0/3"}, {"\x1b[1;5Cx", "S0/6"},
+      {"\x1bOPx", "S0/3"}, {"\x1b[1;2Rx", "S0/6"}, {"\x1b[?1;2ca", "O0/7"}, {"\x1b[M\xff\x80\x1b" "a", "O0/6"}};
   auto describe = [](const DecodedKey& key) {
-    return key.consumed == 0 ? "wait" : "CSO"[static_cast<int>(key.event.kind)] + std::to_string(key.event.character) + (key.event.altLetter ? "+alt/" : "/") + std::to_string(key.consumed);
+    if (key.consumed == 0) return std::string("wait");
+    return "CSO"[static_cast<int>(key.event.kind)] + std::to_string(key.event.character) +
+           (key.event.altLetter ? "+alt/" : "/") + std::to_string(key.consumed);
   };
   for (const auto& [bytes, partial, complete] : cases) {
     EXPECT_EQ(describe(DecodeKey(bytes, false)), partial) << bytes.substr(1);
@@ -128,11 +150,18 @@ TEST(PosixFiles, OutputReplacedWholeOrNotAtAllAndInputOrdinary) {
   static int held = -1;
   const mode_t mask = ::umask(022);
   // What is in the way and why it stays, or the mode a written OpSymbs.inc has; no file is left beside it.
-  const std::tuple<void (*)(), std::string, int> cases[] = {{[] { ::mkdir("OpSymbs.inc", 0700); }, "Is a directory", 0},
-      {[] { ::symlink("/dev/full", "OpSymbs.inc"); }, "not an ordinary file", 0}, {[] { ::mkfifo("OpSymbs.inc", 0600); }, "not an ordinary file", 0},
-      {[] { ScratchDir::Put("OpSymbs.inc", "old"), held = ::open("OpSymbs.inc", O_RDONLY), ::flock(held, LOCK_EX); }, "in use by another program", 0},
-      {[] { rlimit small = unlimited; ScratchDir::Put("OpSymbs.inc", "old"), small.rlim_cur = 70000, setrlimit(RLIMIT_FSIZE, &small); }, "File too large", 0},
-      {[] { ::mkdir("real", 0700), ScratchDir::Put("real/a.inc", "old"), ::chmod("real/a.inc", 0604), ::symlink("real/a.inc", "OpSymbs.inc"); }, "", 0604},
+  const std::tuple<void (*)(), std::string, int> cases[] = {
+      {[] { ::mkdir("OpSymbs.inc", 0700); }, "Is a directory", 0},
+      {[] { ::symlink("/dev/full", "OpSymbs.inc"); }, "not an ordinary file", 0},
+      {[] { ::mkfifo("OpSymbs.inc", 0600); }, "not an ordinary file", 0},
+      // a lock held through another open of the file
+      {[] { ScratchDir::Put("OpSymbs.inc", "old"); held = ::open("OpSymbs.inc", O_RDONLY); ::flock(held, LOCK_EX); },
+       "in use by another program", 0},
+      {[] { rlimit small = unlimited; small.rlim_cur = 70000; ScratchDir::Put("OpSymbs.inc", "old"); setrlimit(RLIMIT_FSIZE, &small); },
+       "File too large", 0},
+      // written through a link: the real file keeps its mode
+      {[] { ::mkdir("real", 0700); ScratchDir::Put("real/a.inc", "old"); ::chmod("real/a.inc", 0604); ::symlink("real/a.inc", "OpSymbs.inc"); },
+       "", 0604},
       {[] { ::umask(027); }, "", 0640}};
   for (const auto& [make, reason, mode] : cases) {
     ScratchDir dir;
@@ -141,20 +170,27 @@ TEST(PosixFiles, OutputReplacedWholeOrNotAtAllAndInputOrdinary) {
     const bool written = Convert(screen, EchoLayout::GroupPerLine, "", std::string(40000, '1') + "0");
     setrlimit(RLIMIT_FSIZE, &unlimited), ::umask(mask);
     if (held >= 0) ::close(std::exchange(held, -1));
-    const std::size_t size = reason.empty() ? 5 + 5001 * 26 : 3, names = std::distance(std::filesystem::directory_iterator("."), {});
-    const auto perms = mode ? std::filesystem::status("OpSymbs.inc").permissions() : std::filesystem::perms(0);
-    EXPECT_EQ(std::tuple(written, screen.Lines().end()[-2], screen.Lines().back(), names + std::filesystem::exists("real/a.inc"), mode != 0604 || std::filesystem::is_symlink("OpSymbs.inc"),
-                         std::filesystem::is_regular_file("OpSymbs.inc") ? ScratchDir::Get("OpSymbs.inc").size() : size, perms),
-              std::tuple(reason.empty(), reason.empty() ? W : "OpSymbs.inc NOT written: " + reason, " 40001 Bits", mode == 0604 ? 3u : 1u, true, size, std::filesystem::perms(mode)));
+    namespace fs = std::filesystem;
+    const std::size_t size = reason.empty() ? 5 + 5001 * 26 : 3, names = std::distance(fs::directory_iterator("."), {});
+    const auto perms = mode ? fs::status("OpSymbs.inc").permissions() : fs::perms(0);
+    const std::size_t found = fs::is_regular_file("OpSymbs.inc") ? ScratchDir::Get("OpSymbs.inc").size() : size;
+    const bool linkKept = mode != 0604 || fs::is_symlink("OpSymbs.inc");
+    EXPECT_EQ(std::tuple(written, screen.Lines().end()[-2], screen.Lines().back(), names + fs::exists("real/a.inc"), linkKept, found, perms),
+              std::tuple(reason.empty(), reason.empty() ? W : "OpSymbs.inc NOT written: " + reason, " 40001 Bits",
+                         mode == 0604 ? 3u : 1u, true, size, fs::perms(mode)));
   }
   ScratchDir dir;
   ScratchDir::Put("OpBits.txt", "1"), ScratchDir::Put("other", "1");
   ::symlink("OpBits.txt", "link"), ::link("OpBits.txt", "hard"), ::mkfifo("pipe", 0600), ::mkdir("dir", 0700);
   const auto files = MakePlatformFileSystem();
   std::string error;
-  for (const char* name : {"/dev/zero", "pipe", "dir", "missing"}) EXPECT_TRUE(!files->OpenInput(name, error) && !std::exchange(error, "").empty()) << name;
+  for (const char* name : {"/dev/zero", "pipe", "dir", "missing"}) {
+    EXPECT_TRUE(!files->OpenInput(name, error) && !std::exchange(error, "").empty()) << name;
+  }
   const auto input = files->OpenInput("OpBits.txt", error);
-  for (const std::string name : {"link", "hard", "OpBits.txt", "other", "missing"}) EXPECT_EQ(input->IsSameFileAs(name), name != "other" && name != "missing") << name;
+  for (const std::string name : {"link", "hard", "OpBits.txt", "other", "missing"}) {
+    EXPECT_EQ(input->IsSameFileAs(name), name != "other" && name != "missing") << name;
+  }
 }
 
 TEST(PosixClipboard, HelpersOnThePath) {
