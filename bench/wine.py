@@ -24,7 +24,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
-from tmux_driver import QUESTION, bit_groups, expected_include  # noqa: E402
+from tmux_driver import QUESTION, WRITTEN, dialogue_rows, expected_include  # noqa: E402
 from tmux_driver import STATUS_FILE, TmuxPane, launch_script, row_text  # noqa: E402
 
 WINE = shutil.which("wine64") or shutil.which("wine")
@@ -81,10 +81,8 @@ def main():
             rnd = random.Random(1)
             bits = "".join(rnd.choice("01") for _ in range(count))
             write(source, [bits[i:i + 64] for i in range(0, count, 64)])
-            groups, _ = bit_groups(read(source))
             last = " %d Bits" % count
-            rows = [QUESTION + COMMENT, "", "", ""] + ["     " + g for g in groups]
-            write(os.path.join(work, "rows.txt"), rows + ["", "OpSymbs.inc Written", last])
+            write(os.path.join(work, "rows.txt"), dialogue_rows(COMMENT, read(source), WRITTEN))
             tool, screen = run([WINE, opfile], work, env, last, True)
             if read(os.path.join(work, "OpSymbs.inc")) != expected_include(COMMENT, read(source)):
                 sys.exit("OpSymbs.inc is wrong for %d bits" % count)

@@ -5,7 +5,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tmux_driver import (BLACK, CYAN, GREY, IN_CI, OLD_INCLUDE, OVERWRITE_NOTICE, PID_FILE, QUESTION, WRITTEN,  # noqa
-                         PtyProgram, ScratchTestCase, bit_groups, expected_include, row_text, wait_for)
+                         PtyProgram, ScratchTestCase, bit_groups, dialogue_rows, expected_include, row_text, wait_for)
 
 REPO = Path(__file__).resolve().parents[2]
 OPFILE, OPCLIP = (os.environ.get(name.upper(), f"{REPO}/build/default/{name}/{name}") for name in ("opfile", "opclip"))
@@ -25,10 +25,8 @@ def shell(command): return ["sh", "-c", command + '; exec "$0" "$@"']  # words t
 
 def dialogue(comment, data, result, notice):  # the rows of a run and their colours; data None: no bits shown
     rows = [(OVERWRITE_NOTICE, (GREY, BLACK)), ("", None)] * notice
-    rows += [(QUESTION + comment, (GREY, BLACK)), ("", None), ("", None)]
-    groups, count = bit_groups(data or b"")
-    echo = [("", None)] + [("     " + g, (CYAN, BLACK)) for g in groups] + [("", None)] if data else []
-    return rows + echo + [(result, (GREY, BLACK))] + [(" %d Bits" % count, (GREY, BLACK))] * bool(data)
+    return rows + [(text, (CYAN if text.startswith("     ") else GREY, BLACK) if text else None)
+                   for text in dialogue_rows(comment, data, result)]
 
 
 class OpfileTest(ScratchTestCase):

@@ -5,7 +5,7 @@ from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tmux_driver import (CYAN, GREY, OLD_INCLUDE, OVERWRITE_NOTICE, QUESTION, STATUS_FILE, WRITTEN,  # noqa: E402
-                         TmuxPane, bit_groups, expected_include, launch_script, wait_for)
+                         TmuxPane, dialogue_rows, expected_include, launch_script, wait_for)
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 EXE = {t: os.environ.get(t.upper() + "_EXE", f"{REPO}/build/windows/{t}/{t}.exe") for t in ("opfile", "opclip")}
@@ -18,10 +18,7 @@ HEAD = {"Generate OPERA Data include file from clipboard": 93, "Clipboard Data":
         "0110100111110000??10101010??1100110000110011??": 95}  # opclip's first rows and their colours
 
 
-def screen(comment, data, result, per_row, head=()):
-    groups, count = bit_groups(data)
-    echo = ["".join("     " + g for g in groups[i:i + per_row]) for i in range(0, len(groups), per_row)]
-    return [*head, QUESTION + comment, "", "", "", *echo, "", result, " %d Bits" % count]
+def screen(comment, data, result, per_row, head=()): return [*head, *dialogue_rows(comment, data, result, per_row)]
 
 
 EXAMPLE = Path(REPO, "examples", "OpBits.txt").read_bytes()

@@ -23,6 +23,13 @@ def expected_include(comment, data):
     return "".join(line + "\r\n" for line in lines).encode("cp1252")
 
 
+def dialogue_rows(comment, data, result, per_row=1):  # from the question on; no data: no bits were read
+    rows = [QUESTION + comment, "", ""]
+    groups, count = bit_groups(data or b"")
+    echo = ["".join("     " + g for g in groups[i:i + per_row]) for i in range(0, len(groups), per_row)]
+    return rows + (["", *echo, "", result, " %d Bits" % count] if data else [result])
+
+
 def parse_screen(captured):  # capture-pane -e gives colour changes only, carried over row ends
     rows, fg, bg = [], None, None
     for line in captured.split("\n")[:-1]:
