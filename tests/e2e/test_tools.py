@@ -5,7 +5,8 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tmux_driver import (BLACK, CYAN, GREY, IN_CI, OLD_INCLUDE, OVERWRITE_NOTICE, PID_FILE, QUESTION, WRITTEN,  # noqa
-                         PtyProgram, ScratchTestCase, bit_groups, dialogue_rows, expected_include, row_text, wait_for)
+                         PtyProgram, ScratchTestCase, bit_groups, dialogue_rows, expected_include, main_under_xvfb,
+                         row_text, wait_for)
 
 REPO = Path(__file__).resolve().parents[2]
 OPFILE, OPCLIP = (os.environ.get(name.upper(), f"{REPO}/build/default/{name}/{name}") for name in ("opfile", "opclip"))
@@ -166,7 +167,4 @@ class OpclipTest(ScratchTestCase):
 
 
 if __name__ == "__main__":
-    if "OP_XVFB" not in os.environ and shutil.which("xvfb-run"):
-        os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-nolisten tcp -noreset", "env", "OP_XVFB=1", sys.executable,
-                               *sys.argv])
-    unittest.main()
+    main_under_xvfb()

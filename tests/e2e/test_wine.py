@@ -5,7 +5,7 @@ from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tmux_driver import (CYAN, GREY, OLD_INCLUDE, OVERWRITE_NOTICE, QUESTION, STATUS_FILE, WRITTEN,  # noqa: E402
-                         TmuxPane, dialogue_rows, expected_include, launch_script, wait_for)
+                         TmuxPane, dialogue_rows, expected_include, launch_script, main_under_xvfb, wait_for)
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 EXE = {t: os.environ.get(t.upper() + "_EXE", f"{REPO}/build/windows/{t}/{t}.exe") for t in ("opfile", "opclip")}
@@ -73,13 +73,8 @@ class WineTest(unittest.TestCase):
         wait_for(lambda: modes() == Path(folder, "modes").read_text(), "the terminal's modes back", 5)
 
 
-def setUpModule():  # an X server for Wine's clipboard; Wine's sessions end before it starts and before it ends
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-noreset"],
-                            pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    unittest.addModuleCleanup(lambda: (xvfb.terminate(), xvfb.wait(10)))
-    os.close(write_end)
-    ENV["DISPLAY"] = ":%d" % int(os.read(read_end, 16))
+def setUpModule():  # Wine's sessions end before the tests and after them, within the X server's life
+    assert os.environ.get("OP_XVFB"), "needs xvfb-run: Wine's clipboard is the X server's"
     server = [os.path.join(os.path.dirname(os.path.realpath(WINE)), "wineserver"), "-w"]
     subprocess.run(server, env=ENV)
     unittest.addModuleCleanup(subprocess.run, server, env=ENV)
@@ -87,4 +82,4 @@ def setUpModule():  # an X server for Wine's clipboard; Wine's sessions end befo
 
 
 if __name__ == "__main__":
-    unittest.main()
+    main_under_xvfb()

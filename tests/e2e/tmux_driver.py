@@ -1,6 +1,7 @@
 """The console tools in a private tmux server (no user configuration) or on a pseudo-terminal of ours."""
 
-import fcntl, os, re, select, shlex, shutil, signal, subprocess, tempfile, termios, time, unittest, uuid  # noqa: E401
+import fcntl, os, re, select, shlex, shutil, signal, subprocess, sys, tempfile, termios, time, unittest  # noqa: E401
+import uuid
 from collections import namedtuple
 from pathlib import Path
 
@@ -198,3 +199,10 @@ class ScratchTestCase(unittest.TestCase):
         self.assertEqual([row_text(row) for row in cells], [text for text, _ in rows], self.pane.dump())
         for i, (text, colours) in enumerate(rows):
             colours and self.assertEqual({(c.fg, c.bg) for c in cells[i][:len(text)]}, {colours}, "row %d" % i)
+
+
+def main_under_xvfb():  # the tests with a private X server, for a clipboard of their own
+    if "OP_XVFB" not in os.environ and shutil.which("xvfb-run"):
+        os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-nolisten tcp -noreset", "env", "OP_XVFB=1", sys.executable,
+                               *sys.argv])
+    unittest.main()
