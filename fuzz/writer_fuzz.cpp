@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   if (!op::testing::Convert(screen, data[0] & 0x80 ? op::EchoLayout::RowsOf32 : op::EchoLayout::GroupPerLine, comment, text)) __builtin_trap();
   std::string file = ";" + comment + "\r\n\r\n" + (bits.empty() ? "'\r\n" : ""), count = " " + std::to_string(bits.size()) + " Bits";
   bits.resize((bits.size() + 7) / 8 * 8, '0');
-  for (std::size_t at = 0; at < bits.size(); at += 8) file += "        de   b'" + bits.substr(at, 8) + "'\r\n";
+  for (std::size_t at = 0; at < bits.size(); at += 8) file += op::testing::Data(bits.substr(at, 8));
   std::vector<std::string> lines = screen.Lines();
   for (std::size_t i = 0; i + 2 < lines.size(); ++i) std::erase(lines[i], ' '), echoed += lines[i];
   if (op::testing::ScratchDir::Get("OpSymbs.inc") != file || echoed != bits || lines.size() < 2 || lines.end()[-1] != count || lines.end()[-2] != "OpSymbs.inc Written") {

@@ -66,6 +66,9 @@ inline bool Convert(FakeConsole& screen, EchoLayout layout, std::string_view com
   return writer.Finish();
 }
 
+// One data line of OpSymbs.inc: eight bits.
+inline std::string Data(const std::string& bits) { return "        de   b'" + bits + "'\r\n"; }
+
 // The current directory while it lives, as the tools work in the current directory.
 struct ScratchDir {
   std::filesystem::path old = std::filesystem::current_path(), path = std::filesystem::temp_directory_path() / ("optest-" + std::to_string(std::random_device()()));

@@ -18,7 +18,7 @@
 namespace op {
 namespace {
 
-using testing::FakeConsole, testing::ScratchDir;
+using testing::Data, testing::FakeConsole, testing::ScratchDir;
 
 TEST(TextConsole, PlacementAndLineEditor) {
   // In `ops` '|' ends the line, '#' changes to colour 3, '%' writes -5 and the lowest number, '?' reads a line from `keys`.
@@ -63,7 +63,6 @@ TEST(CommandLine, CapitalsAndQuotedNames) {
   }
 }
 
-std::string Data(const std::string& bits) { return "        de   b'" + bits + "'\r\n"; }
 const std::string W = "OpSymbs.inc Written", Q = "Callsign used, or other comments for .INC file", Clip = "Clipboard Data", G = "     11111111",
                   Banner = "Generate OPERA Data include file from clipboard", Foreign = "Characters other than '1' and '0' stored in clipboard data",
                   Over = "    Overwriting old OpSymbs.inc", One = "     10000000", Fails = "OpSymbs.inc NOT written: *";
